@@ -1,0 +1,48 @@
+#pragma once
+// Starting an argument vector as a child process (never through a shell) and waiting for it.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tuvrek/result.hpp"
+
+namespace tuvrek {
+
+enum class Stream {
+    Inherit,   // the parent's own stream
+    Capture,   // a pipe read to its end
+    Null,      // /dev/null
+    ToStderr,  // standard output only: joined to the parent's standard error
+};
+
+struct SpawnOptions {
+    Stream in = Stream::Inherit;
+    Stream out = Stream::Inherit;
+    Stream err = Stream::Inherit;
+};
+
+struct WaitStatus {
+    bool exited = true;        // ended normally (else by a signal)
+    int code = 0;              // exit code when exited
+    int signal = 0;            // signal number when not exited
+    bool core_dumped = false;
+    bool success() const { return exited && code == 0; }
+};
+
+struct ProcessOutput {
+    WaitStatus status;
+    std::string out;  // captured standard output (raw bytes)
+    std::string err;  // captured standard error (raw bytes)
+};
+
+// Runs argv[0] found through PATH with argv[1..]. The error is the errno of a failed start or wait.
+Result<ProcessOutput, int> run_process(const std::vector<std::string>& argv, const SpawnOptions& options = {});
+
+// "exit status: N", or "signal: N (SIGNAME)" with " (core dumped)" when it did.
+std::string describe_wait_status(const WaitStatus& status);
+
+// The running executable (the target of /proc/self/exe).
+std::optional<std::string> self_executable_path();
+
+}  // namespace tuvrek

@@ -1,0 +1,35 @@
+#pragma once
+// Text helpers shared by both programs: lossy UTF-8, Unicode white space, ASCII folding, system errors.
+
+#include <string>
+#include <string_view>
+
+namespace tuvrek {
+
+// Bytes as UTF-8 text, each maximal invalid subsequence replaced by one U+FFFD.
+std::string lossy_utf8(std::string_view bytes);
+bool is_valid_utf8(std::string_view bytes);
+
+// Unicode White_Space (not the C locale's isspace).
+bool is_white_space(char32_t c);
+// Unicode Alphabetic, or a number (general categories Nd, Nl, No).
+bool is_alphanumeric(char32_t c);
+// Removes Unicode white space at both ends; the input must be valid UTF-8.
+std::string trim_white_space(std::string_view text);
+// Full Unicode lower-casing (root locale).
+std::string to_lower_full(std::string_view text);
+
+// Equal length and equal bytes once ASCII A-Z are folded to lower case.
+bool ascii_iequal(std::string_view a, std::string_view b);
+
+// The text without any trailing "/".
+std::string_view strip_trailing_slashes(std::string_view text);
+
+// "<the system's description> (os error N)".
+std::string os_error_text(int errnum);
+
+// Device data shown in a terminal: every C0 control, DEL and C1 control becomes a visible escape
+// such as \x1b, so a hostile label cannot drive the terminal.
+std::string escape_controls(std::string_view text);
+
+}  // namespace tuvrek

@@ -1,0 +1,2 @@
+// brevane: the drive window.
+int main() { return 1; }

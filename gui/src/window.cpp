@@ -1,0 +1,2 @@
+// Placeholder until the window is built.
+#include "app.hpp"

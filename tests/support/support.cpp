@@ -1,0 +1,239 @@
+#include "support.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace tuvrek::test {
+
+namespace {
+
+std::vector<std::string> build_env(const RunOptions& options) {
+    std::map<std::string, std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string item = *e;
+        auto eq = item.find('=');
+        if (eq == std::string::npos) continue;
+        env[item.substr(0, eq)] = item.substr(eq + 1);
+    }
+    for (const auto& name : options.unset) env.erase(name);
+    for (const auto& [k, v] : options.env) env[k] = v;
+    std::vector<std::string> out;
+    for (const auto& [k, v] : env) out.push_back(k + "=" + v);
+    return out;
+}
+
+std::string lookup_path(const std::string& name, const std::vector<std::string>& env) {
+    if (name.find('/') != std::string::npos) return name;
+    std::string path = "/usr/bin:/bin";
+    for (const auto& e : env)
+        if (e.rfind("PATH=", 0) == 0) path = e.substr(5);
+    std::stringstream ss(path);
+    std::string dir;
+    while (std::getline(ss, dir, ':')) {
+        std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return name;
+}
+
+}  // namespace
+
+Run run(const std::vector<std::string>& argv, const RunOptions& options) {
+    auto env = build_env(options);
+    std::string program = lookup_path(argv.at(0), env);
+    int in_pipe[2], out_pipe[2], err_pipe[2];
+    if (pipe2(in_pipe, O_CLOEXEC) || pipe2(out_pipe, O_CLOEXEC) || pipe2(err_pipe, O_CLOEXEC))
+        throw std::runtime_error("pipe failed");
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        setpgid(0, 0);
+        if (!options.stdin_file.empty()) {
+            int fd = open(options.stdin_file.c_str(), O_RDONLY);
+            if (fd < 0) _exit(126);
+            dup2(fd, 0);
+        } else {
+            dup2(in_pipe[0], 0);
+        }
+        dup2(out_pipe[1], 1);
+        dup2(err_pipe[1], 2);
+        if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+        std::vector<char*> args, envp;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+        execve(program.c_str(), args.data(), envp.data());
+        _exit(127);
+    }
+    close(in_pipe[0]);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    // Feed standard input while draining both outputs, so no pipe can fill up and block the child.
+    std::string to_write = options.stdin_file.empty() ? options.stdin_data : "";
+    size_t written = 0;
+    int in_fd = in_pipe[1];
+    if (to_write.empty()) {
+        close(in_fd);
+        in_fd = -1;
+    } else {
+        fcntl(in_fd, F_SETFL, O_NONBLOCK);
+    }
+    Run result;
+    bool out_open = true, err_open = true;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(options.timeout_seconds);
+    bool killed = false;
+    signal(SIGPIPE, SIG_IGN);
+    while (out_open || err_open) {
+        pollfd fds[3];
+        int n = 0;
+        if (out_open) fds[n++] = {out_pipe[0], POLLIN, 0};
+        if (err_open) fds[n++] = {err_pipe[0], POLLIN, 0};
+        if (in_fd >= 0) fds[n++] = {in_fd, POLLOUT, 0};
+        int ready = poll(fds, n, 100);
+        if (std::chrono::steady_clock::now() > deadline && !killed) {
+            kill(-pid, SIGKILL);
+            killed = true;
+        }
+        if (ready <= 0) continue;
+        for (int i = 0; i < n; ++i) {
+            if (!fds[i].revents) continue;
+            if (fds[i].fd == in_fd) {
+                ssize_t w = write(in_fd, to_write.data() + written, to_write.size() - written);
+                if (w > 0) written += size_t(w);
+                if (w < 0 || written == to_write.size()) {
+                    close(in_fd);
+                    in_fd = -1;
+                }
+                continue;
+            }
+            char buf[65536];
+            ssize_t r = read(fds[i].fd, buf, sizeof buf);
+            std::string& sink = fds[i].fd == out_pipe[0] ? result.out : result.err;
+            if (r > 0) {
+                sink.append(buf, size_t(r));
+            } else {
+                (fds[i].fd == out_pipe[0] ? out_open : err_open) = false;
+            }
+        }
+    }
+    if (in_fd >= 0) close(in_fd);
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+std::string cli_binary() { return std::string(TUVREK_BIN_DIR) + "/tuvrek-disk"; }
+std::string gui_binary() { return std::string(TUVREK_BIN_DIR) + "/brevane"; }
+
+Run run_cli(const std::vector<std::string>& args, const RunOptions& options) {
+    std::vector<std::string> argv{cli_binary()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run(argv, options);
+}
+
+std::string fixture_path(const std::string& name) { return std::string(TUVREK_FIXTURES_DIR) + "/" + name; }
+
+TempDir::TempDir() {
+    std::string tmpl = (fs::temp_directory_path() / "tuvrek-test-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void write_file(const fs::path& path, const std::string& content) {
+    if (path.has_parent_path()) fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+namespace {
+std::string shell_quote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) {
+        if (c == '\'') out += "'\\''";
+        else out += c;
+    }
+    return out + "'";
+}
+}  // namespace
+
+StandIns::StandIns(const fs::path& dir) : dir_(dir) {
+    fs::create_directories(dir_ / "bin");
+    fs::create_directories(dir_ / "calls");
+}
+
+void StandIns::add_script(const std::string& name, const std::string& body) {
+    fs::path calls = dir_ / "calls" / name;
+    std::string script = "#!/bin/sh\n"
+                         "{ first=1; for a in \"$@\"; do if [ $first = 1 ]; then first=0; else printf '\\037'; fi; "
+                         "printf '%s' \"$a\"; done; printf '\\n'; } >> " +
+                         shell_quote(calls.string()) + "\n" + body + "\n";
+    fs::path file = dir_ / "bin" / name;
+    write_file(file, script);
+    fs::permissions(file, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+}
+
+void StandIns::add(const std::string& name, int exit_code, const std::string& err, const std::string& out) {
+    std::string body;
+    if (!out.empty()) body += "printf '%s\\n' " + shell_quote(out) + "\n";
+    if (!err.empty()) body += "printf '%s\\n' " + shell_quote(err) + " >&2\n";
+    body += "exit " + std::to_string(exit_code);
+    add_script(name, body);
+}
+
+std::vector<std::vector<std::string>> StandIns::calls(const std::string& name) const {
+    std::vector<std::vector<std::string>> result;
+    std::string content = read_file(dir_ / "calls" / name);
+    std::stringstream ss(content);
+    std::string line;
+    while (std::getline(ss, line)) {
+        std::vector<std::string> args;
+        if (!line.empty()) {
+            size_t start = 0;
+            while (true) {
+                size_t sep = line.find('\x1f', start);
+                args.push_back(line.substr(start, sep - start));
+                if (sep == std::string::npos) break;
+                start = sep + 1;
+            }
+        }
+        result.push_back(args);
+    }
+    return result;
+}
+
+std::string StandIns::path_env() const {
+    const char* path = std::getenv("PATH");
+    return bin().string() + ":" + (path ? path : "/usr/bin:/bin");
+}
+
+}  // namespace tuvrek::test

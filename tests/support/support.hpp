@@ -1,0 +1,76 @@
+#pragma once
+// Helpers for tests that run the built programs as processes, hermetically.
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tuvrek::test {
+
+namespace fs = std::filesystem;
+
+struct Run {
+    int status = -1;  // exit code, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+struct RunOptions {
+    // Set (or, with a value of std::nullopt-like "\x01unset", removed) on top of the test's own environment.
+    std::map<std::string, std::string> env;
+    std::vector<std::string> unset;
+    std::string stdin_data;   // written to the child's standard input (a pipe)
+    std::string stdin_file;   // or: the child's standard input is this file
+    std::string cwd;
+    double timeout_seconds = 60;  // the child is killed after this long; status is then 128 + 9
+};
+
+// Runs argv (argv[0] through PATH of the resulting environment) and waits for it.
+Run run(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+// The built tuvrek-disk and brevane.
+std::string cli_binary();
+std::string gui_binary();
+// Runs tuvrek-disk with the arguments.
+Run run_cli(const std::vector<std::string>& args, const RunOptions& options = {});
+
+std::string fixture_path(const std::string& name);
+
+// A fresh folder removed with all it holds when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& path() const { return path_; }
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    fs::path path_;
+};
+
+std::string read_file(const fs::path& path);
+void write_file(const fs::path& path, const std::string& content);
+
+// Stand-in programs put first on PATH: each records its argument vector and ends as told.
+// A call is recorded as one line in <dir>/calls/<name>: the arguments (program name excluded)
+// separated by the byte 0x1f.
+class StandIns {
+public:
+    explicit StandIns(const fs::path& dir);
+    // exit_code: how it ends; err/out: what it prints on standard error / output.
+    void add(const std::string& name, int exit_code = 0, const std::string& err = "", const std::string& out = "");
+    // A stand-in with its own shell script body (after the recording line).
+    void add_script(const std::string& name, const std::string& body);
+    std::vector<std::vector<std::string>> calls(const std::string& name) const;
+    fs::path bin() const { return dir_ / "bin"; }
+    // bin() first, then the system's PATH.
+    std::string path_env() const;
+
+private:
+    fs::path dir_;
+};
+
+}  // namespace tuvrek::test
