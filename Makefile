@@ -39,7 +39,7 @@ test-asan: deps
 
 $(FUZZ_BUILD)/CMakeCache.txt: | deps
 	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTUVREK_FUZZ=ON \
-		-DTUVREK_GUI=OFF -DTUVREK_BENCH=OFF
+		-DTUVREK_BENCH=OFF
 
 # Each fuzz target for FUZZ_SECONDS seconds, starting from its seed corpus.
 fuzz: deps $(FUZZ_BUILD)/CMakeCache.txt

@@ -1,20 +1,151 @@
-// Placeholder until this piece is built.
+// Carrying a mount plan out: packages, module, folder, mount, record, and the startup entry.
 #include "execute.hpp"
-#include <cstdio>
-#include <cstdlib>
+
+#include <filesystem>
+#include <system_error>
+
+#include <unistd.h>
+
+#include "exec.hpp"
+#include "reply.hpp"
+#include "tuvrek/config.hpp"
+#include "tuvrek/guards.hpp"
+#include "tuvrek/mountinfo.hpp"
+#include "tuvrek/records.hpp"
+#include "tuvrek/text.hpp"
 
 namespace tuvrek {
+
 namespace {
-[[noreturn]] void unbuilt(const char* what) {
-    std::fprintf(stderr, "%s is not built yet\n", what);
-    std::abort();
+
+constexpr std::string_view kFileVaultHint =
+    "\nIf the volume is FileVault-encrypted, mount it read-only from a terminal (apfs-fuse asks for the "
+    "password). If macOS is asleep or hibernated, shut it down fully first.";
+
+std::string join_blank(const std::vector<std::string>& words) {
+    std::string joined;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (i > 0) joined += ' ';
+        joined += words[i];
+    }
+    return joined;
 }
+
+// mkdir -p with 0777 less the umask. Tells whether the last component was made by us, so that a
+// folder someone else created meanwhile is never removed on a failed mount.
+Result<bool, int> make_folder(const std::string& folder) {
+    std::error_code ec;
+    bool created = std::filesystem::create_directories(folder, ec);
+    if (ec) return fail(ec.value());
+    return created;
+}
+
+void record_mount(const MountPlan& plan, bool created_dir) {
+    std::vector<Record> records = read_mount_records();
+    std::erase_if(records, [&](const Record& r) { return r.target == plan.target; });
+    records.push_back(Record{plan.device, plan.target, created_dir});
+    // The mount stands even when it can't be recorded.
+    (void)write_mount_records(records);
+}
+
 }  // namespace
 
+Result<Partition, CliError> resolve_partition_arg(const std::vector<Drive>& drives, std::string_view text) {
+    if (const Partition* found = find_partition(drives, text)) return *found;
+    return fail(cli_error("no-partition", "No partition " + std::string(text) + ". See `tuvrek-disk list`.", 1));
+}
 
-Result<Partition, CliError> resolve_partition_arg(const std::vector<Drive>&, std::string_view) { unbuilt("resolve_partition_arg"); }
-Result<void, CliError> install_missing_packages(bool, const std::vector<std::string>&, bool) { unbuilt("install_missing_packages"); }
-Result<void, CliError> execute_mount_plan(bool, const MountPlan&, bool) { unbuilt("execute_mount_plan"); }
-void print_dry_run_plan(const MountPlan&) { unbuilt("print_dry_run_plan"); }
-Result<void, CliError> add_startup_entry(bool, const Partition&, const MountRequest&, const MountPlan&) { unbuilt("add_startup_entry"); }
+Result<void, CliError> install_missing_packages(bool json, const std::vector<std::string>& packages, bool yes) {
+    const std::string joined = join_blank(packages);
+    if (!yes) {
+        print_line(json, "Mounting this needs packages that aren't installed: " + joined);
+        if (!confirm("Install them now?")) {
+            return fail(needs_packages_error(packages, "Not mounted: it needs " + joined +
+                                                           ". Install them with `sudo pacman -S " + joined +
+                                                           "`, or run again and answer yes."));
+        }
+    }
+    std::vector<std::string> argv{"pacman", "-S", "--needed", "--noconfirm"};
+    argv.insert(argv.end(), packages.begin(), packages.end());
+    // pacman talks to the terminal itself: its progress and questions are its own.
+    auto ran = run_command(json, argv, false);
+    if (!ran) return fail(needs_packages_error(packages, "Installing " + joined + " failed: " + ran.error()));
+    return {};
+}
+
+Result<void, CliError> execute_mount_plan(bool json, const MountPlan& plan, bool exists) {
+    if (plan.load_module) {
+        auto loaded = run_command(json, {"modprobe", *plan.load_module}, true);
+        if (!loaded) {
+            return fail(cli_error("module",
+                                  "The " + *plan.load_module + " driver didn't load (" + loaded.error() +
+                                      "). If it was just installed, restart once and try again.",
+                                  5));
+        }
+    }
+
+    bool created_dir = false;
+    if (!exists) {
+        auto made = make_folder(plan.target);
+        if (!made) return fail(cli_error("mkdir", plan.target + ": " + os_error_text(made.error()), 5));
+        created_dir = *made;
+    }
+
+    auto mounted = run_command(json, plan.command, true);
+    if (!mounted) {
+        // Only the last component goes: parents may hold other mounts' folders.
+        if (created_dir) (void)::rmdir(plan.target.c_str());
+        std::string message = "Mounting " + plan.device + " failed: " + mounted.error();
+        if (plan.filesystem == "APFS") message += kFileVaultHint;
+        return fail(cli_error("mount-failed", std::move(message), 5));
+    }
+
+    record_mount(plan, created_dir);
+
+    if (plan.may_fall_back_to_read_only) {
+        auto entry = mount_at(plan.target);
+        if (entry && !entry->options.empty() && entry->options.front() == "ro") {
+            print_warning(plan.device +
+                          " was mounted read-only: its journal is on. Turn it off in macOS with "
+                          "`diskutil disableJournal`, then mount it again.");
+        }
+    }
+    return {};
+}
+
+void print_dry_run_plan(const MountPlan& plan) {
+    if (!plan.missing_packages.empty()) print_line(false, "sudo pacman -S --needed " + join_blank(plan.missing_packages));
+    if (plan.load_module) print_line(false, "sudo modprobe " + *plan.load_module);
+    print_line(false, "sudo mkdir -p " + shell_join({plan.target}));
+    print_line(false, "sudo " + shell_join(plan.command));
+}
+
+Result<void, CliError> add_startup_entry(bool json, const Partition& partition, const MountRequest& request,
+                                         const MountPlan& plan) {
+    if (!partition.uuid) {
+        return fail(cli_error("no-uuid", partition.path + " has no UUID to find it by at startup.", 3));
+    }
+    auto loaded = load_automount_config();
+    if (!loaded) return fail(cli_error("config", std::move(loaded.error()), 1));
+    std::vector<Entry> entries = std::move(*loaded);
+
+    Entry entry;
+    entry.uuid = *partition.uuid;
+    entry.target = plan.target;
+    entry.read_write = request.read_write;
+    entry.volume = request.volume;
+    entry.uid = request.uid;
+    entry.gid = request.gid;
+    entry.filesystem = plan.filesystem;
+    add_or_replace_entry(entries, std::move(entry));
+
+    auto saved = save_automount_config(entries);
+    if (!saved) return fail(cli_error("config", std::move(saved.error()), 1));
+
+    // The entry is saved either way; a service that won't enable is the user's to sort out.
+    auto enabled = run_command(json, {"systemctl", "enable", std::string(kStartupUnit)}, true);
+    if (!enabled) print_warning("Enabling " + std::string(kStartupUnit) + " failed: " + enabled.error());
+    return {};
+}
+
 }  // namespace tuvrek

@@ -1,16 +1,22 @@
-// Placeholder until this piece is built.
+#include <string>
+#include <vector>
+
 #include "commands.hpp"
-#include <cstdio>
-#include <cstdlib>
+#include "reply.hpp"
+#include "tuvrek/process.hpp"
+#include "tuvrek/text.hpp"
 
 namespace tuvrek {
-namespace {
-[[noreturn]] void unbuilt(const char* what) {
-    std::fprintf(stderr, "%s is not built yet\n", what);
-    std::abort();
+
+int rerun_with_sudo(bool json, const std::vector<std::string>& original_args) {
+    // Without a self path sudo finds the program through its own search path.
+    std::vector<std::string> argv{"sudo", "--", self_executable_path().value_or("tuvrek-disk"), "--elevated"};
+    if (!original_args.empty()) argv.insert(argv.end(), original_args.begin() + 1, original_args.end());
+
+    auto child = run_process(argv);
+    if (!child) return print_error(json, cli_error("sudo", "sudo: " + os_error_text(child.error()), 1));
+    const WaitStatus& status = child->status;
+    return status.exited ? status.code : 1;
 }
-}  // namespace
 
-
-int rerun_with_sudo(bool, const std::vector<std::string>&) { unbuilt("rerun_with_sudo"); }
 }  // namespace tuvrek

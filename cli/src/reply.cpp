@@ -1,19 +1,61 @@
-// Placeholder until this piece is built.
 #include "reply.hpp"
+
 #include <cstdio>
-#include <cstdlib>
+#include <string>
 
 namespace tuvrek {
+
 namespace {
-[[noreturn]] void unbuilt(const char* what) {
-    std::fprintf(stderr, "%s is not built yet\n", what);
-    std::abort();
+
+// Flushed at once: a child started next writes to the same stream and must come after this line.
+// A failed write (a closed pipe) is dropped; the run goes on to its own exit status.
+void write_line(std::FILE* to, std::string_view line) {
+    std::string text(line);
+    text += '\n';
+    std::fwrite(text.data(), 1, text.size(), to);
+    std::fflush(to);
 }
+
+// Invalid UTF-8 is replaced rather than thrown on: a reply is always written.
+std::string compact(const nlohmann::json& reply) {
+    return reply.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+void merge_object(nlohmann::json& reply, const nlohmann::json& extra) {
+    if (!extra.is_object()) return;
+    for (const auto& [key, value] : extra.items()) reply[key] = value;
+}
+
 }  // namespace
 
+void print_success(bool json, std::string_view message, const nlohmann::json& extra) {
+    if (!json) {
+        if (!message.empty()) write_line(stdout, message);
+        return;
+    }
+    nlohmann::json reply = nlohmann::json::object();
+    reply["ok"] = true;
+    reply["message"] = std::string(message);
+    merge_object(reply, extra);
+    write_line(stdout, compact(reply));
+}
 
-void print_success(bool, std::string_view, const nlohmann::json&) { unbuilt("print_success"); }
-std::uint8_t print_error(bool, CliError) { unbuilt("print_error"); }
-void print_line(bool, std::string_view) { unbuilt("print_line"); }
-void print_warning(std::string_view) { unbuilt("print_warning"); }
+std::uint8_t print_error(bool json, CliError error) {
+    if (!json) {
+        write_line(stderr, "\x1b[31mError:\x1b[0m " + error.message);
+        return error.exit;
+    }
+    nlohmann::json reply = nlohmann::json::object();
+    reply["ok"] = false;
+    reply["error"] = std::move(error.code);
+    reply["message"] = std::move(error.message);
+    merge_object(reply, error.details);
+    write_line(stdout, compact(reply));
+    return error.exit;
+}
+
+void print_line(bool to_stderr, std::string_view line) { write_line(to_stderr ? stderr : stdout, line); }
+
+void print_warning(std::string_view text) { write_line(stderr, "\x1b[33mWarning:\x1b[0m " + std::string(text)); }
+
 }  // namespace tuvrek

@@ -1,16 +1,165 @@
-// Placeholder until this piece is built.
 #include "tuvrek/apfs.hpp"
-#include <cstdio>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include <unicode/utf8.h>
+
+#include "tuvrek/process.hpp"
+#include "tuvrek/text.hpp"
 
 namespace tuvrek {
 namespace {
-[[noreturn]] void unbuilt(const char* what) {
-    std::fprintf(stderr, "%s is not built yet\n", what);
-    std::abort();
+
+namespace fs = std::filesystem;
+
+// A whole file as UTF-8 text; nothing when it can't be read or isn't UTF-8.
+std::optional<std::string> read_text(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string content;
+    char buffer[4096];
+    bool failed = false;
+    while (true) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            content.append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            failed = true;  // a folder named pkgbase, say
+            break;
+        }
+    }
+    ::close(fd);
+    if (failed || !is_valid_utf8(content)) return std::nullopt;
+    return content;
 }
+
+// The variable's value when set (even empty), else the default.
+fs::path env_path(const char* name, const char* fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? fs::path(value) : fs::path(fallback);
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+// One step over a modules folder: the content of the next entry's pkgbase file that can be read.
+std::optional<std::string> read_kernel_pkgbase(DIR* dir, const fs::path& folder) {
+    while (const dirent* entry = readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        if (auto content = read_text(folder / name / "pkgbase")) return content;
+    }
+    return std::nullopt;
+}
+
+std::string headers_package_for(const fs::path& modules, const std::string& release) {
+    std::optional<std::string> chosen = read_text(modules / release / "pkgbase");
+    if (!chosen) {
+        // No folder for the running release (a kernel updated but not yet rebooted, say):
+        // take the greatest package base among the installed kernels.
+        std::vector<std::string> candidates;
+        if (DirHandle dir{opendir(modules.c_str())}) {
+            while (auto content = read_kernel_pkgbase(dir.get(), modules)) candidates.push_back(std::move(*content));
+        }
+        if (!candidates.empty()) chosen = *std::max_element(candidates.begin(), candidates.end());
+    }
+    const std::string base = chosen ? trim_white_space(*chosen) : std::string();
+    return base.empty() ? "linux-headers" : base + "-headers";
+}
+
+bool module_available() {
+    const fs::path folder = env_path("TUVREK_DISK_SYS_MODULE_DIR", "/sys/module");
+    struct stat st{};
+    if (::stat((folder / "apfs").c_str(), &st) == 0) return true;
+    SpawnOptions options;
+    options.out = Stream::Null;
+    options.err = Stream::Null;
+    const auto ran = run_process({"modinfo", "apfs"}, options);
+    return ran && ran->status.success();
+}
+
+bool fuse_available() {
+    const char* search = std::getenv("PATH");
+    if (search == nullptr) return false;
+    std::string_view rest = search;
+    while (true) {
+        const auto colon = rest.find(':');
+        // An empty piece is the current folder: path("") / name is just name.
+        const fs::path candidate = fs::path(std::string(rest.substr(0, colon))) / "apfs-fuse";
+        struct stat st{};
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return true;
+        if (colon == std::string_view::npos) return false;
+        rest.remove_prefix(colon + 1);
+    }
+}
+
+// The first white-space separated word of a line, white space in the Unicode sense.
+std::optional<std::string> first_word(std::string_view line) {
+    const auto* s = reinterpret_cast<const std::uint8_t*>(line.data());
+    const auto length = static_cast<std::int64_t>(line.size());
+    std::int64_t i = 0;
+    std::int64_t begin = -1;
+    while (i < length) {
+        const std::int64_t start = i;
+        UChar32 c = 0;
+        U8_NEXT_OR_FFFD(s, i, length, c);
+        const bool blank = is_white_space(static_cast<char32_t>(c));
+        if (begin < 0 && !blank) begin = start;
+        if (begin >= 0 && blank) return std::string(line.substr(begin, start - begin));
+    }
+    if (begin < 0) return std::nullopt;
+    return std::string(line.substr(begin));
+}
+
+std::set<std::string> installed_packages(const std::string& headers_package) {
+    SpawnOptions options;
+    options.out = Stream::Capture;
+    options.err = Stream::Null;
+    // pacman -Q exits non-zero when any one is missing but still lists the others.
+    const auto ran =
+        run_process({"pacman", "-Q", "apfs-fuse-git", "linux-apfs-rw-dkms-git", "dkms", headers_package}, options);
+    std::set<std::string> installed;
+    if (!ran) return installed;
+    const std::string text = lossy_utf8(ran->out);
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        const auto newline = rest.find('\n');
+        std::string_view line = rest.substr(0, newline);
+        rest = newline == std::string_view::npos ? std::string_view{} : rest.substr(newline + 1);
+        if (newline != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (auto word = first_word(line)) installed.insert(std::move(*word));
+    }
+    return installed;
+}
+
 }  // namespace
 
+ApfsSupport check_apfs_support() {
+    ApfsSupport support;
+    const auto osrelease = read_text("/proc/sys/kernel/osrelease");
+    const std::string release = osrelease ? trim_white_space(*osrelease) : std::string();
+    support.headers_package = headers_package_for(env_path("TUVREK_MODULES_DIR", "/usr/lib/modules"), release);
+    support.module_available = module_available();
+    support.fuse_available = fuse_available();
+    support.installed = installed_packages(support.headers_package);
+    return support;
+}
 
-ApfsSupport check_apfs_support() { unbuilt("check_apfs_support"); }
 }  // namespace tuvrek

@@ -1,18 +1,23 @@
-// Placeholder until this piece is built.
 #include "tuvrek/cli_error.hpp"
-#include <cstdio>
-#include <cstdlib>
+
+#include <utility>
 
 namespace tuvrek {
-namespace {
-[[noreturn]] void unbuilt(const char* what) {
-    std::fprintf(stderr, "%s is not built yet\n", what);
-    std::abort();
+
+CliError cli_error(std::string code, std::string message, std::uint8_t exit) {
+    return CliError{std::move(code), std::move(message), nullptr, exit};
 }
-}  // namespace
 
+CliError not_confirmed_error() {
+    return cli_error("not-confirmed", "Not mounted. Mount it read-only (without --rw), or add --yes to accept writing.",
+                     3);
+}
 
-CliError cli_error(std::string, std::string, std::uint8_t) { unbuilt("cli_error"); }
-CliError not_confirmed_error() { unbuilt("not_confirmed_error"); }
-CliError needs_packages_error(const std::vector<std::string>&, std::string) { unbuilt("needs_packages_error"); }
+CliError needs_packages_error(const std::vector<std::string>& packages, std::string message) {
+    CliError error = cli_error("needs-packages", std::move(message), 4);
+    error.details = nlohmann::json::object();
+    error.details["missing_packages"] = packages;
+    return error;
+}
+
 }  // namespace tuvrek

@@ -1,19 +1,47 @@
-// Placeholder until this piece is built.
 #include "tuvrek/guards.hpp"
-#include <cstdio>
-#include <cstdlib>
+
+#include <algorithm>
+
+#include "tuvrek/text.hpp"
 
 namespace tuvrek {
-namespace {
-[[noreturn]] void unbuilt(const char* what) {
-    std::fprintf(stderr, "%s is not built yet\n", what);
-    std::abort();
+
+bool is_data_partition(const Partition& partition) {
+    if (!partition.fs) return false;
+    if (partition.part_type && ascii_iequal(*partition.part_type, "efi system")) return false;
+    if (partition.part_label && *partition.part_label == "EFI System Partition") return false;
+    if (partition.fs->kind == Filesystem::Kind::Swap) return false;
+    return true;
 }
-}  // namespace
 
+bool has_system_mountpoint(std::span<const std::string> mountpoints) {
+    static constexpr std::string_view kSystemMountpoints[] = {
+        "/", "/boot", "/boot/efi", "/efi", "/home", "/var", "/usr", "[SWAP]",
+    };
+    return std::any_of(mountpoints.begin(), mountpoints.end(), [](const std::string& mountpoint) {
+        return std::find(std::begin(kSystemMountpoints), std::end(kSystemMountpoints), mountpoint) !=
+               std::end(kSystemMountpoints);
+    });
+}
 
-bool is_data_partition(const Partition&) { unbuilt("is_data_partition"); }
-bool has_system_mountpoint(std::span<const std::string>) { unbuilt("has_system_mountpoint"); }
-const Partition* find_partition(const std::vector<Drive>&, std::string_view) { unbuilt("find_partition"); }
-std::string partition_display_label(const Partition&) { unbuilt("partition_display_label"); }
+const Partition* find_partition(const std::vector<Drive>& drives, std::string_view text) {
+    const std::string_view short_form =
+        (text.size() > 4 && text.starts_with("/dev/")) ? text.substr(5) : text;
+    for (const auto& drive : drives) {
+        for (const auto& partition : drive.partitions) {
+            if (partition.path == text || partition.name == short_form ||
+                (partition.uuid && ascii_iequal(*partition.uuid, text))) {
+                return &partition;
+            }
+        }
+    }
+    return nullptr;
+}
+
+std::string partition_display_label(const Partition& partition) {
+    if (partition.label) return *partition.label;
+    if (partition.part_label) return *partition.part_label;
+    return partition.name;
+}
+
 }  // namespace tuvrek

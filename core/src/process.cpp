@@ -1,18 +1,255 @@
-// Placeholder until this piece is built.
 #include "tuvrek/process.hpp"
-#include <cstdio>
-#include <cstdlib>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <utility>
+
+extern char** environ;
 
 namespace tuvrek {
 namespace {
-[[noreturn]] void unbuilt(const char* what) {
-    std::fprintf(stderr, "%s is not built yet\n", what);
-    std::abort();
+
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    ~UniqueFd() { reset(); }
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void reset() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+struct Pipe {
+    UniqueFd read;
+    UniqueFd write;
+};
+
+// Close-on-exec in the parent, so no other child started meanwhile keeps our ends open.
+int open_pipe(Pipe& pipe) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return errno;
+    pipe.read = UniqueFd(fds[0]);
+    pipe.write = UniqueFd(fds[1]);
+    return 0;
 }
+
+class FileActions {
+public:
+    FileActions() { ok_ = posix_spawn_file_actions_init(&actions_) == 0; }
+    ~FileActions() {
+        if (ok_) posix_spawn_file_actions_destroy(&actions_);
+    }
+    FileActions(const FileActions&) = delete;
+    FileActions& operator=(const FileActions&) = delete;
+    bool ok() const { return ok_; }
+    posix_spawn_file_actions_t* get() { return &actions_; }
+
+private:
+    posix_spawn_file_actions_t actions_;
+    bool ok_ = false;
+};
+
+class SpawnAttributes {
+public:
+    SpawnAttributes() { ok_ = posix_spawnattr_init(&attributes_) == 0; }
+    ~SpawnAttributes() {
+        if (ok_) posix_spawnattr_destroy(&attributes_);
+    }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    bool ok() const { return ok_; }
+    posix_spawnattr_t* get() { return &attributes_; }
+
+private:
+    posix_spawnattr_t attributes_;
+    bool ok_ = false;
+};
+
+WaitStatus to_wait_status(int raw) {
+    WaitStatus status;
+    if (WIFEXITED(raw)) {
+        status.exited = true;
+        status.code = WEXITSTATUS(raw);
+    } else {
+        status.exited = false;
+        status.signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
+        status.core_dumped = WIFSIGNALED(raw) && WCOREDUMP(raw);
+    }
+    return status;
+}
+
+// Reads every captured stream to its end at once, so a child filling one pipe never blocks
+// while we wait on the other. Returns 0 or the errno of a failed poll or read.
+int drain(std::array<std::pair<UniqueFd*, std::string*>, 2> streams) {
+    std::array<char, 65536> buffer;
+    for (;;) {
+        std::array<pollfd, 2> fds{};
+        std::array<std::size_t, 2> which{};
+        nfds_t count = 0;
+        for (std::size_t s = 0; s < streams.size(); ++s) {
+            if (*streams[s].first) {
+                fds[count] = pollfd{streams[s].first->get(), POLLIN, 0};
+                which[count] = s;
+                ++count;
+            }
+        }
+        if (count == 0) return 0;
+        if (::poll(fds.data(), count, -1) < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        for (nfds_t f = 0; f < count; ++f) {
+            if (fds[f].revents == 0) continue;
+            auto& [fd, sink] = streams[which[f]];
+            const ssize_t got = ::read(fd->get(), buffer.data(), buffer.size());
+            if (got > 0) {
+                sink->append(buffer.data(), static_cast<std::size_t>(got));
+            } else if (got == 0) {
+                fd->reset();
+            } else if (errno != EINTR && errno != EAGAIN) {
+                return errno;
+            }
+        }
+    }
+}
+
+int wait_for(pid_t pid, int& raw) {
+    for (;;) {
+        if (::waitpid(pid, &raw, 0) == pid) return 0;
+        if (errno != EINTR) return errno;
+    }
+}
+
 }  // namespace
 
+Result<ProcessOutput, int> run_process(const std::vector<std::string>& argv, const SpawnOptions& options) {
+    if (argv.empty()) return fail(EINVAL);
 
-Result<ProcessOutput, int> run_process(const std::vector<std::string>&, const SpawnOptions&) { unbuilt("run_process"); }
-std::string describe_wait_status(const WaitStatus&) { unbuilt("describe_wait_status"); }
-std::optional<std::string> self_executable_path() { unbuilt("self_executable_path"); }
+    FileActions actions;
+    SpawnAttributes attributes;
+    if (!actions.ok() || !attributes.ok()) return fail(ENOMEM);
+
+    // The child starts with default signal handling and nothing blocked, whatever the caller set up.
+    sigset_t all;
+    sigset_t none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(attributes.get(), &all);
+    posix_spawnattr_setsigmask(attributes.get(), &none);
+    posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+    // Standard input has nothing to capture: anything but Inherit gives the child /dev/null.
+    if (options.in != Stream::Inherit) {
+        if (int e = posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0)) {
+            return fail(e);
+        }
+    }
+
+    Pipe out_pipe;
+    Pipe err_pipe;
+    auto set_up_output = [&](Stream stream, int target, Pipe& pipe) -> int {
+        switch (stream) {
+            case Stream::Inherit:
+                return 0;
+            case Stream::Null:
+                return posix_spawn_file_actions_addopen(actions.get(), target, "/dev/null", O_WRONLY, 0);
+            case Stream::Capture:
+                if (int e = open_pipe(pipe)) return e;
+                return posix_spawn_file_actions_adddup2(actions.get(), pipe.write.get(), target);
+            case Stream::ToStderr:
+                // Standard error joined to itself is simply inherited.
+                if (target == STDERR_FILENO) return 0;
+                return posix_spawn_file_actions_adddup2(actions.get(), STDERR_FILENO, target);
+        }
+        return 0;
+    };
+    if (int e = set_up_output(options.out, STDOUT_FILENO, out_pipe)) return fail(e);
+    if (int e = set_up_output(options.err, STDERR_FILENO, err_pipe)) return fail(e);
+
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+
+    pid_t pid = -1;
+    const int spawn_error = posix_spawnp(&pid, args[0], actions.get(), attributes.get(), args.data(), environ);
+    out_pipe.write.reset();
+    err_pipe.write.reset();
+    if (spawn_error != 0) return fail(spawn_error);
+
+    ProcessOutput output;
+    const int drain_error = drain({std::pair{&out_pipe.read, &output.out}, std::pair{&err_pipe.read, &output.err}});
+    // Closing our ends first means a child still writing gets EPIPE instead of hanging the wait.
+    out_pipe.read.reset();
+    err_pipe.read.reset();
+    int raw = 0;
+    const int wait_error = wait_for(pid, raw);
+    if (drain_error != 0) return fail(drain_error);
+    if (wait_error != 0) return fail(wait_error);
+    output.status = to_wait_status(raw);
+    return output;
+}
+
+std::string describe_wait_status(const WaitStatus& status) {
+    if (status.exited) return "exit status: " + std::to_string(status.code);
+    static constexpr std::pair<int, const char*> kNames[] = {
+        {SIGHUP, "SIGHUP"},     {SIGINT, "SIGINT"},       {SIGQUIT, "SIGQUIT"},     {SIGILL, "SIGILL"},
+        {SIGTRAP, "SIGTRAP"},   {SIGABRT, "SIGABRT"},     {SIGBUS, "SIGBUS"},       {SIGFPE, "SIGFPE"},
+        {SIGKILL, "SIGKILL"},   {SIGUSR1, "SIGUSR1"},     {SIGSEGV, "SIGSEGV"},     {SIGUSR2, "SIGUSR2"},
+        {SIGPIPE, "SIGPIPE"},   {SIGALRM, "SIGALRM"},     {SIGTERM, "SIGTERM"},     {SIGSTKFLT, "SIGSTKFLT"},
+        {SIGCHLD, "SIGCHLD"},   {SIGCONT, "SIGCONT"},     {SIGSTOP, "SIGSTOP"},     {SIGTSTP, "SIGTSTP"},
+        {SIGTTIN, "SIGTTIN"},   {SIGTTOU, "SIGTTOU"},     {SIGURG, "SIGURG"},       {SIGXCPU, "SIGXCPU"},
+        {SIGXFSZ, "SIGXFSZ"},   {SIGVTALRM, "SIGVTALRM"}, {SIGPROF, "SIGPROF"},     {SIGWINCH, "SIGWINCH"},
+        {SIGIO, "SIGIO"},       {SIGPWR, "SIGPWR"},       {SIGSYS, "SIGSYS"},
+    };
+    std::string text = "signal: " + std::to_string(status.signal);
+    if (status.signal >= 1 && status.signal <= 31) {
+        for (const auto& [number, name] : kNames) {
+            if (number == status.signal) {
+                text += " (";
+                text += name;
+                text += ")";
+                break;
+            }
+        }
+    }
+    if (status.core_dumped) text += " (core dumped)";
+    return text;
+}
+
+std::optional<std::string> self_executable_path() {
+    std::string buffer(PATH_MAX, '\0');
+    for (;;) {
+        const ssize_t got = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (got < 0) return std::nullopt;
+        if (static_cast<std::size_t>(got) < buffer.size()) {
+            buffer.resize(static_cast<std::size_t>(got));
+            return buffer;
+        }
+        buffer.resize(buffer.size() * 2);  // possibly cut: try again with more room
+    }
+}
+
 }  // namespace tuvrek

@@ -1,21 +1,124 @@
-// Placeholder until this piece is built.
 #include "tuvrek/records.hpp"
-#include <cstdio>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include <nlohmann/json.hpp>
+
+#include "tuvrek/text.hpp"
+#include "whole_file.hpp"
 
 namespace tuvrek {
 namespace {
-[[noreturn]] void unbuilt(const char* what) {
-    std::fprintf(stderr, "%s is not built yet\n", what);
-    std::abort();
+
+std::filesystem::path run_folder() {
+    const char* override_dir = std::getenv("TUVREK_DISK_RUN_DIR");
+    return override_dir ? std::filesystem::path(override_dir) : std::filesystem::path("/run/tuvrek-disk");
 }
+
+std::optional<Record> record_from(const nlohmann::json& element) {
+    const nlohmann::json* device = nullptr;
+    const nlohmann::json* target = nullptr;
+    const nlohmann::json* created_dir = nullptr;
+    if (element.is_object()) {
+        auto field = [&](const char* key) -> const nlohmann::json* {
+            auto it = element.find(key);
+            return it == element.end() ? nullptr : &*it;
+        };
+        device = field("device");
+        target = field("target");
+        created_dir = field("created_dir");
+    } else if (element.is_array() && element.size() == 3) {
+        device = &element[0];
+        target = &element[1];
+        created_dir = &element[2];
+    } else {
+        return std::nullopt;
+    }
+    if (!device || !target || !created_dir) return std::nullopt;
+    if (!device->is_string() || !target->is_string() || !created_dir->is_boolean()) return std::nullopt;
+    return Record{device->get<std::string>(), target->get<std::string>(), created_dir->get<bool>()};
+}
+
+Result<void, std::string> write_all(const std::string& path, std::string_view bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return fail(os_error_text(errno));
+    while (!bytes.empty()) {
+        const ssize_t put = ::write(fd, bytes.data(), bytes.size());
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            ::close(fd);
+            return fail(os_error_text(error));
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(put));
+    }
+    if (::close(fd) != 0 && errno != EINTR) return fail(os_error_text(errno));
+    return {};
+}
+
 }  // namespace
 
+std::string records_path() { return (run_folder() / "mounts.json").string(); }
 
-std::string records_path() { unbuilt("records_path"); }
-std::vector<Record> read_mount_records() { unbuilt("read_mount_records"); }
-std::vector<Record> parse_mount_records(std::string_view) { unbuilt("parse_mount_records"); }
-std::string serialize_mount_records(const std::vector<Record>&) { unbuilt("serialize_mount_records"); }
-Result<void, std::string> write_mount_records(const std::vector<Record>&) { unbuilt("write_mount_records"); }
-Result<std::optional<Record>, std::string> take_record(std::string_view) { unbuilt("take_record"); }
+std::vector<Record> parse_mount_records(std::string_view text) {
+    if (!is_valid_utf8(text)) return {};
+    const auto document = nlohmann::json::parse(text, nullptr, false);
+    if (document.is_discarded() || !document.is_array()) return {};
+    std::vector<Record> records;
+    records.reserve(document.size());
+    for (const auto& element : document) {
+        auto record = record_from(element);
+        if (!record) return {};  // one bad element makes the whole file untrustworthy
+        records.push_back(std::move(*record));
+    }
+    return records;
+}
+
+std::vector<Record> read_mount_records() {
+    auto content = read_whole_file(records_path());
+    if (!content) return {};
+    return parse_mount_records(*content);
+}
+
+std::string serialize_mount_records(const std::vector<Record>& records) {
+    auto list = nlohmann::ordered_json::array();
+    for (const auto& record : records) {
+        nlohmann::ordered_json element;
+        // The library refuses to write invalid UTF-8, so such bytes go in as U+FFFD.
+        element["device"] = lossy_utf8(record.device);
+        element["target"] = lossy_utf8(record.target);
+        element["created_dir"] = record.created_dir;
+        list.push_back(std::move(element));
+    }
+    return list.dump(2) + "\n";
+}
+
+Result<void, std::string> write_mount_records(const std::vector<Record>& records) {
+    const auto folder = run_folder();
+    if (!folder.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        if (error) return fail(os_error_text(error.value()));
+    }
+    return write_all(records_path(), serialize_mount_records(records));
+}
+
+Result<std::optional<Record>, std::string> take_record(std::string_view target) {
+    auto records = read_mount_records();
+    for (auto it = records.begin(); it != records.end(); ++it) {
+        if (it->target != target) continue;
+        Record taken = std::move(*it);
+        records.erase(it);
+        if (auto written = write_mount_records(records); !written) return fail(std::move(written).error());
+        return std::optional<Record>(std::move(taken));
+    }
+    return std::optional<Record>();
+}
+
 }  // namespace tuvrek

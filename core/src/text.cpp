@@ -1,25 +1,151 @@
-// Placeholder until this piece is built.
 #include "tuvrek/text.hpp"
+
+#include <unicode/uchar.h>
+#include <unicode/ucasemap.h>
+#include <unicode/utf8.h>
+
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
+#include <memory>
 
 namespace tuvrek {
 namespace {
-[[noreturn]] void unbuilt(const char* what) {
-    std::fprintf(stderr, "%s is not built yet\n", what);
-    std::abort();
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// Decodes the code point at offset i (advancing i); ill-formed input gives U+FFFD for each maximal
+// invalid subpart, which is what every other decoder the user might compare with does too.
+char32_t next_code_point(std::string_view bytes, std::int64_t& i) {
+    const auto* s = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const auto length = static_cast<std::int64_t>(bytes.size());
+    UChar32 c = 0;
+    U8_NEXT_OR_FFFD(s, i, length, c);
+    return static_cast<char32_t>(c);
 }
+
+struct CaseMapCloser {
+    void operator()(UCaseMap* map) const { ucasemap_close(map); }
+};
+
 }  // namespace
 
+std::string lossy_utf8(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    std::int64_t i = 0;
+    const auto length = static_cast<std::int64_t>(bytes.size());
+    while (i < length) {
+        const std::int64_t start = i;
+        const char32_t c = next_code_point(bytes, i);
+        if (c == 0xFFFD) {
+            text += kReplacement;  // a real U+FFFD has these same bytes
+        } else {
+            text.append(bytes.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+        }
+    }
+    return text;
+}
 
-std::string lossy_utf8(std::string_view) { unbuilt("lossy_utf8"); }
-bool is_valid_utf8(std::string_view) { unbuilt("is_valid_utf8"); }
-bool is_white_space(char32_t) { unbuilt("is_white_space"); }
-bool is_alphanumeric(char32_t) { unbuilt("is_alphanumeric"); }
-std::string trim_white_space(std::string_view) { unbuilt("trim_white_space"); }
-std::string to_lower_full(std::string_view) { unbuilt("to_lower_full"); }
-bool ascii_iequal(std::string_view, std::string_view) { unbuilt("ascii_iequal"); }
-std::string_view strip_trailing_slashes(std::string_view) { unbuilt("strip_trailing_slashes"); }
-std::string os_error_text(int) { unbuilt("os_error_text"); }
-std::string escape_controls(std::string_view) { unbuilt("escape_controls"); }
+bool is_valid_utf8(std::string_view bytes) {
+    const auto* s = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const auto length = static_cast<std::int64_t>(bytes.size());
+    std::int64_t i = 0;
+    while (i < length) {
+        UChar32 c = 0;
+        U8_NEXT(s, i, length, c);
+        if (c < 0) return false;
+    }
+    return true;
+}
+
+bool is_white_space(char32_t c) { return u_isUWhiteSpace(static_cast<UChar32>(c)) != 0; }
+
+bool is_alphanumeric(char32_t c) {
+    const auto cp = static_cast<UChar32>(c);
+    return u_isUAlphabetic(cp) != 0 || (U_GET_GC_MASK(cp) & U_GC_N_MASK) != 0;
+}
+
+std::string trim_white_space(std::string_view text) {
+    // Ill-formed bytes count as U+FFFD, which is not white space, so they are never cut.
+    const auto length = static_cast<std::int64_t>(text.size());
+    std::int64_t i = 0;
+    std::int64_t begin = length;
+    std::int64_t end = 0;
+    while (i < length) {
+        const std::int64_t start = i;
+        if (!is_white_space(next_code_point(text, i))) {
+            if (begin == length) begin = start;
+            end = i;
+        }
+    }
+    if (begin >= end) return {};
+    return std::string(text.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin)));
+}
+
+std::string to_lower_full(std::string_view text) {
+    const std::string source = lossy_utf8(text);
+    if (source.empty()) return {};
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UCaseMap, CaseMapCloser> map(ucasemap_open("", 0, &status));
+    if (U_FAILURE(status) || !map) return source;
+    const auto source_length = static_cast<int32_t>(source.size());
+    std::string lowered(source.size() + 16, '\0');
+    int32_t needed = ucasemap_utf8ToLower(map.get(), lowered.data(), static_cast<int32_t>(lowered.size()),
+                                          source.data(), source_length, &status);
+    if (status == U_BUFFER_OVERFLOW_ERROR) {
+        status = U_ZERO_ERROR;
+        lowered.assign(static_cast<std::size_t>(needed), '\0');
+        needed = ucasemap_utf8ToLower(map.get(), lowered.data(), needed, source.data(), source_length, &status);
+    }
+    if (U_FAILURE(status)) return source;
+    lowered.resize(static_cast<std::size_t>(needed));
+    return lowered;
+}
+
+bool ascii_iequal(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (fold(a[i]) != fold(b[i])) return false;
+    }
+    return true;
+}
+
+std::string_view strip_trailing_slashes(std::string_view text) {
+    while (!text.empty() && text.back() == '/') text.remove_suffix(1);
+    return text;
+}
+
+std::string os_error_text(int errnum) {
+    char buffer[256];
+    // The GNU strerror_r may return a static string instead of filling the buffer.
+    const char* description = strerror_r(errnum, buffer, sizeof buffer);
+    return std::string(description) + " (os error " + std::to_string(errnum) + ")";
+}
+
+std::string escape_controls(std::string_view text) {
+    const std::string decoded = lossy_utf8(text);
+    std::string escaped;
+    escaped.reserve(decoded.size());
+    const auto length = static_cast<std::int64_t>(decoded.size());
+    std::int64_t i = 0;
+    while (i < length) {
+        const std::int64_t start = i;
+        const char32_t c = next_code_point(decoded, i);
+        char buffer[8];
+        if (c < 0x20 || c == 0x7F) {
+            std::snprintf(buffer, sizeof buffer, "\\x%02x", static_cast<unsigned>(c));
+            escaped += buffer;
+        } else if (c >= 0x80 && c <= 0x9F) {
+            std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c));
+            escaped += buffer;
+        } else {
+            escaped.append(decoded, static_cast<std::size_t>(start), static_cast<std::size_t>(i - start));
+        }
+    }
+    return escaped;
+}
+
 }  // namespace tuvrek

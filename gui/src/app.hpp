@@ -6,17 +6,21 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "tuvrek/config.hpp"
 #include "tuvrek/drives.hpp"
+#include "tuvrek/result.hpp"
 
 namespace brevane {
 
 // Created once per main window; handlers hold it by shared (strong) or weak reference.
 struct WindowState {
-    AdwApplicationWindow* window = nullptr;  // held reference
+    AdwApplicationWindow* window = nullptr;  // held reference, given up when the window is closed
+    // Borrowed from the window's tree; cleared when the tree goes, so late callbacks find them null.
     AdwToastOverlay* toast_overlay = nullptr;
     AdwClamp* clamp = nullptr;
     GVolumeMonitor* volume_monitor = nullptr;  // held reference
@@ -27,6 +31,9 @@ using WindowStateRef = std::shared_ptr<WindowState>;
 
 // page.cpp
 void refresh_drive_list(const WindowStateRef& state, bool force);
+using DriveListing = tuvrek::Result<std::vector<tuvrek::Drive>, std::string>;
+// Every field of the listing result and of the entries in one text: equal data, equal text.
+std::string page_fingerprint(const DriveListing& listing, const std::vector<tuvrek::Entry>& entries);
 
 // privileged.cpp
 struct CliResult {
@@ -36,6 +43,8 @@ struct CliResult {
 };
 using ResultCallback = std::shared_ptr<std::function<void(const CliResult&)>>;
 std::string cli_path();
+// The lookup behind cli_path, for a given path of the running executable.
+std::string cli_path_beside(std::string_view executable);
 CliResult parse_cli_reply(std::string_view out, std::string_view err, int status);
 void run_cli_privileged(std::vector<std::string> args, ResultCallback on_result);
 void run_cli_privileged(const WindowStateRef& state, std::vector<std::string> args);
@@ -57,5 +66,21 @@ void connect_unmount_button(GtkButton* button, const WindowStateRef& state, std:
 
 // main.cpp / window.cpp
 void build_main_window(AdwApplication* app);
+// The state of a main window built by build_main_window, or null once it is gone.
+WindowStateRef window_state(GtkWindow* window);
+
+// A forced rebuild that holds a strong reference to the state: call it any number of times, or
+// call_once, which gives the reference up afterwards.
+class RefreshCallback {
+public:
+    explicit RefreshCallback(WindowStateRef state) : state_(std::move(state)) {}
+    void operator()() const;
+    void call_once();
+
+private:
+    WindowStateRef state_;
+};
+// The shared form handed to the mount dialog as its on-dismissed action.
+DismissCallback refresh_callback(const WindowStateRef& state);
 
 }  // namespace brevane

@@ -1,2 +1,144 @@
-// Placeholder until the window is built.
+// The main window: its fixed widget tree, its shared state and the signals that rebuild the page.
+#include <memory>
+
 #include "app.hpp"
+#include "compat.hpp"
+
+namespace brevane {
+namespace {
+
+constexpr const char* kStateKey = "brevane-window-state";
+
+using StrongRef = WindowStateRef;
+using WeakRef = std::weak_ptr<WindowState>;
+
+template <typename T>
+void delete_ref(gpointer data, GClosure*) {
+    delete static_cast<T*>(data);
+}
+
+void refresh_button_clicked(GtkButton*, gpointer data) {
+    refresh_drive_list(*static_cast<StrongRef*>(data), true);
+}
+
+// Bursts of these come when a drive is plugged in; the fingerprint absorbs them.
+void on_volume_monitor_changed(GVolumeMonitor*, GObject*, gpointer data) {
+    if (StrongRef state = static_cast<WeakRef*>(data)->lock()) refresh_drive_list(state, false);
+}
+
+void on_window_active_changed(GtkWindow* window, GParamSpec*, gpointer data) {
+    if (!gtk_window_is_active(window)) return;
+    if (StrongRef state = static_cast<WeakRef*>(data)->lock()) refresh_drive_list(state, false);
+}
+
+// The window holds the tree, the tree's handlers hold the state, and the state holds the window:
+// closing the window lets go of the state's reference, so the whole ring is released.
+void on_window_removed(GtkApplication* app, GtkWindow* window, gpointer data) {
+    StrongRef state = static_cast<WeakRef*>(data)->lock();
+    if (state && GTK_WINDOW(state->window) != window) return;
+    if (state) g_clear_object(&state->window);
+    g_signal_handlers_disconnect_by_func(app, reinterpret_cast<gpointer>(on_window_removed), data);
+}
+
+void connect_weak(gpointer instance, const char* signal, GCallback handler, const StrongRef& state) {
+    g_signal_connect_data(instance, signal, handler, new WeakRef(state), delete_ref<WeakRef>, GConnectFlags(0));
+}
+
+}  // namespace
+
+WindowState::~WindowState() {
+    if (clamp != nullptr) g_object_remove_weak_pointer(G_OBJECT(clamp), reinterpret_cast<gpointer*>(&clamp));
+    if (toast_overlay != nullptr) {
+        g_object_remove_weak_pointer(G_OBJECT(toast_overlay), reinterpret_cast<gpointer*>(&toast_overlay));
+    }
+    g_clear_object(&volume_monitor);
+    g_clear_object(&window);
+}
+
+WindowStateRef window_state(GtkWindow* window) {
+    auto* weak = static_cast<WeakRef*>(g_object_get_data(G_OBJECT(window), kStateKey));
+    return weak != nullptr ? weak->lock() : nullptr;
+}
+
+void RefreshCallback::operator()() const {
+    if (state_) refresh_drive_list(state_, true);
+}
+
+void RefreshCallback::call_once() {
+    WindowStateRef state = std::move(state_);
+    if (state) refresh_drive_list(state, true);
+}
+
+DismissCallback refresh_callback(const WindowStateRef& state) {
+    return std::make_shared<std::function<void()>>(
+        [callback = RefreshCallback(state)] { callback(); });
+}
+
+void build_main_window(AdwApplication* app) {
+    // A further launch only brings the existing window forward.
+    if (GtkWindow* active = gtk_application_get_active_window(GTK_APPLICATION(app))) {
+        gtk_window_present(active);
+        return;
+    }
+
+    GtkWidget* refresh = gtk_button_new_from_icon_name("view-refresh-symbolic");
+    gtk_widget_set_tooltip_text(refresh, "Refresh");
+
+    GtkWidget* header = adw_header_bar_new();
+    adw_header_bar_pack_start(ADW_HEADER_BAR(header), refresh);
+
+    GtkWidget* clamp = adw_clamp_new();
+    adw_clamp_set_maximum_size(ADW_CLAMP(clamp), 820);
+    gtk_widget_set_margin_top(clamp, 12);
+    gtk_widget_set_margin_bottom(clamp, 24);
+    gtk_widget_set_margin_start(clamp, 12);
+    gtk_widget_set_margin_end(clamp, 12);
+
+    GtkWidget* scrolled = gtk_scrolled_window_new();
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
+    gtk_widget_set_vexpand(scrolled, TRUE);
+    gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(scrolled), clamp);
+
+    GtkWidget* overlay = adw_toast_overlay_new();
+    adw_toast_overlay_set_child(ADW_TOAST_OVERLAY(overlay), scrolled);
+
+    GtkWidget* toolbar = compat::toolbar_view_new();
+    compat::toolbar_view_add_top_bar(toolbar, header);
+    compat::toolbar_view_set_content(toolbar, overlay);
+
+    GtkWidget* window = GTK_WIDGET(g_object_new(ADW_TYPE_APPLICATION_WINDOW,
+                                                "application", app,
+                                                "title", "Brevane",
+                                                "icon-name", "org.tuvrek.Brevane",
+                                                "default-width", 780,
+                                                "default-height", 620,
+                                                "content", toolbar,
+                                                nullptr));
+
+    auto state = std::make_shared<WindowState>();
+    state->window = ADW_APPLICATION_WINDOW(g_object_ref(window));
+    state->toast_overlay = ADW_TOAST_OVERLAY(overlay);
+    state->clamp = ADW_CLAMP(clamp);
+    state->volume_monitor = g_volume_monitor_get();
+    // A run that ends after the window is gone finds these cleared instead of dangling.
+    g_object_add_weak_pointer(G_OBJECT(clamp), reinterpret_cast<gpointer*>(&state->clamp));
+    g_object_add_weak_pointer(G_OBJECT(overlay), reinterpret_cast<gpointer*>(&state->toast_overlay));
+    g_object_set_data_full(G_OBJECT(window), kStateKey, new WeakRef(state),
+                           [](gpointer data) { delete static_cast<WeakRef*>(data); });
+
+    // The first page exists before the window is first shown.
+    refresh_drive_list(state, true);
+
+    g_signal_connect_data(refresh, "clicked", G_CALLBACK(refresh_button_clicked), new StrongRef(state),
+                          delete_ref<StrongRef>, GConnectFlags(0));
+    for (const char* signal : {"drive-connected", "drive-disconnected", "volume-added", "volume-removed",
+                               "mount-added", "mount-removed"}) {
+        connect_weak(state->volume_monitor, signal, G_CALLBACK(on_volume_monitor_changed), state);
+    }
+    connect_weak(window, "notify::is-active", G_CALLBACK(on_window_active_changed), state);
+    connect_weak(app, "window-removed", G_CALLBACK(on_window_removed), state);
+
+    gtk_window_present(GTK_WINDOW(window));
+}
+
+}  // namespace brevane

@@ -236,4 +236,19 @@ std::string StandIns::path_env() const {
     return bin().string() + ":" + (path ? path : "/usr/bin:/bin");
 }
 
+void ScopedEnv::set(const std::string& name, const std::optional<std::string>& value) {
+    const char* old = std::getenv(name.c_str());
+    saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    if (value) setenv(name.c_str(), value->c_str(), 1);
+    else unsetenv(name.c_str());
+}
+
+ScopedEnv::~ScopedEnv() {
+    // Newest first, so a variable set twice ends as it was before the first set.
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+        if (it->second) setenv(it->first.c_str(), it->second->c_str(), 1);
+        else unsetenv(it->first.c_str());
+    }
+}
+
 }  // namespace tuvrek::test

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,21 @@ public:
 
 private:
     fs::path dir_;
+};
+
+// Sets (or, with std::nullopt, removes) environment variables of the test process itself and puts
+// the old values back when it goes, so one test's overrides never leak into the next.
+class ScopedEnv {
+public:
+    ScopedEnv() = default;
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    void set(const std::string& name, const std::optional<std::string>& value);
+    void unset(const std::string& name) { set(name, std::nullopt); }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
 }  // namespace tuvrek::test

@@ -15,7 +15,7 @@ struct Filesystem {
     bool operator==(const Filesystem&) const = default;
 };
 
-// From an FSTYPE text already trimmed; blank gives nothing.
+// From an FSTYPE text (trimmed of white space first); blank gives nothing.
 std::optional<Filesystem> classify_filesystem(std::string_view fstype);
 
 // "APFS", "HFS+", "NTFS", ..., or the held name for Ext and Other.

@@ -16,6 +16,8 @@ enum class Stream {
     ToStderr,  // standard output only: joined to the parent's standard error
 };
 
+// Standard input has nothing to capture or join: any choice but Inherit gives it /dev/null.
+// ToStderr for standard error is the same as Inherit.
 struct SpawnOptions {
     Stream in = Stream::Inherit;
     Stream out = Stream::Inherit;
@@ -36,7 +38,10 @@ struct ProcessOutput {
     std::string err;  // captured standard error (raw bytes)
 };
 
-// Runs argv[0] found through PATH with argv[1..]. The error is the errno of a failed start or wait.
+// Runs argv[0] found through PATH with argv[1..], in this environment, with default signal
+// handling; captured streams are drained together, so neither pipe can fill up and block the
+// child. The error is the errno of a failed start, read or wait (EINVAL for an empty argv);
+// the child is always waited for.
 Result<ProcessOutput, int> run_process(const std::vector<std::string>& argv, const SpawnOptions& options = {});
 
 // "exit status: N", or "signal: N (SIGNAME)" with " (core dumped)" when it did.

@@ -14,22 +14,23 @@ bool is_valid_utf8(std::string_view bytes);
 bool is_white_space(char32_t c);
 // Unicode Alphabetic, or a number (general categories Nd, Nl, No).
 bool is_alphanumeric(char32_t c);
-// Removes Unicode white space at both ends; the input must be valid UTF-8.
+// Removes Unicode white space at both ends; invalid UTF-8 bytes are kept and never cut.
 std::string trim_white_space(std::string_view text);
-// Full Unicode lower-casing (root locale).
+// Full Unicode lower-casing (root locale); invalid UTF-8 becomes U+FFFD first.
 std::string to_lower_full(std::string_view text);
 
 // Equal length and equal bytes once ASCII A-Z are folded to lower case.
 bool ascii_iequal(std::string_view a, std::string_view b);
 
-// The text without any trailing "/".
+// The text without any trailing "/" (so "/" and "//" give the empty text).
 std::string_view strip_trailing_slashes(std::string_view text);
 
 // "<the system's description> (os error N)".
 std::string os_error_text(int errnum);
 
-// Device data shown in a terminal: every C0 control, DEL and C1 control becomes a visible escape
-// such as \x1b, so a hostile label cannot drive the terminal.
+// Device data shown in a terminal: every C0 control and DEL becomes \xNN (two lower-case hex
+// digits, e.g. \x1b) and every C1 control \uNNNN (e.g. \u0085), so a hostile label cannot drive the
+// terminal. Invalid UTF-8 is replaced by U+FFFD first; everything else is kept as it is.
 std::string escape_controls(std::string_view text);
 
 }  // namespace tuvrek

@@ -1,0 +1,162 @@
+// Runs tuvrek-disk through pkexec without blocking the window, and shows what it answered.
+#include <filesystem>
+#include <system_error>
+
+#include <nlohmann/json.hpp>
+
+#include "app.hpp"
+#include "compat.hpp"
+
+namespace brevane {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kFallbackCli = "/usr/bin/tuvrek-disk";
+
+// Everything one run needs until its result has been delivered.
+struct Run {
+    GSubprocess* process = nullptr;  // held reference
+    GCancellable* cancellable = nullptr;  // held reference; never cancelled
+    ResultCallback on_result;
+    ~Run() {
+        g_clear_object(&cancellable);
+        g_clear_object(&process);
+    }
+};
+
+void deliver(const ResultCallback& on_result, const CliResult& result) {
+    if (on_result && *on_result) (*on_result)(result);
+}
+
+void on_communicated(GObject* source, GAsyncResult* async_result, gpointer data) {
+    std::unique_ptr<Run> run(static_cast<Run*>(data));
+    char* out = nullptr;
+    char* err = nullptr;
+    GError* error = nullptr;
+    if (!g_subprocess_communicate_utf8_finish(G_SUBPROCESS(source), async_result, &out, &err, &error)) {
+        CliResult failure{false, error->message};
+        g_error_free(error);
+        g_free(out);
+        g_free(err);
+        deliver(run->on_result, failure);
+        return;
+    }
+    // A child killed by a signal has no exit status; any status but 126 and 127 reads alike.
+    const int status = g_subprocess_get_if_exited(run->process) ? g_subprocess_get_exit_status(run->process) : 1;
+    CliResult result = parse_cli_reply(out != nullptr ? out : "", err != nullptr ? err : "", status);
+    g_free(out);
+    g_free(err);
+    deliver(run->on_result, result);
+}
+
+gboolean start_communicating(gpointer data) {
+    auto* run = static_cast<Run*>(data);
+    g_subprocess_communicate_utf8_async(run->process, nullptr, run->cancellable, on_communicated, run);
+    return G_SOURCE_REMOVE;
+}
+
+std::string last_line(std::string_view text) {
+    // A line feed at the very end ends the last line rather than starting another.
+    if (!text.empty() && text.back() == '\n') {
+        text.remove_suffix(1);
+        if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    }
+    const auto start = text.rfind('\n');
+    return std::string(start == std::string_view::npos ? text : text.substr(start + 1));
+}
+
+}  // namespace
+
+std::string cli_path_beside(std::string_view executable) {
+    const fs::path self(executable);
+    if (!self.has_parent_path()) return kFallbackCli;
+    const fs::path candidate = self.parent_path() / "tuvrek-disk";
+    std::error_code ec;
+    if (fs::is_regular_file(candidate, ec)) return candidate.string();
+    return kFallbackCli;
+}
+
+std::string cli_path() {
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    if (ec) return kFallbackCli;
+    return cli_path_beside(self.string());
+}
+
+CliResult parse_cli_reply(std::string_view out, std::string_view err, int status) {
+    // Only blank, tab, line feed and carriage return may surround the value; the parser would also
+    // let a byte-order mark through.
+    const bool has_bom = out.size() >= 3 && out.substr(0, 3) == "\xEF\xBB\xBF";
+    nlohmann::json reply = has_bom ? nlohmann::json(nlohmann::json::value_t::discarded)
+                                   : nlohmann::json::parse(out, nullptr, false);
+    if (!reply.is_discarded()) {
+        CliResult result;
+        if (reply.is_object()) {
+            auto message = reply.find("message");
+            if (message != reply.end() && message->is_string()) result.text = message->get<std::string>();
+            auto ok = reply.find("ok");
+            result.ok = ok != reply.end() && ok->is_boolean() && ok->get<bool>();
+        }
+        return result;
+    }
+    if (status == 126) return {false, "Cancelled."};
+    if (status == 127) return {false, "Not authorized."};
+    if (err.empty()) return {false, "tuvrek-disk failed."};
+    return {false, last_line(err)};
+}
+
+void run_cli_privileged(std::vector<std::string> args, ResultCallback on_result) {
+    std::vector<std::string> argv = {"pkexec", cli_path(), "--elevated", "--json"};
+    argv.insert(argv.end(), std::make_move_iterator(args.begin()), std::make_move_iterator(args.end()));
+    std::vector<const char*> c_argv;
+    c_argv.reserve(argv.size() + 1);
+    for (const auto& arg : argv) c_argv.push_back(arg.c_str());
+    c_argv.push_back(nullptr);
+
+    GError* error = nullptr;
+    // Standard input stays /dev/null, so the child never waits for an answer.
+    GSubprocess* process = g_subprocess_newv(
+        c_argv.data(), GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_PIPE), &error);
+    if (process == nullptr) {
+        CliResult failure{false, error->message};
+        g_error_free(error);
+        deliver(on_result, failure);
+        return;
+    }
+
+    auto* run = new Run{process, g_cancellable_new(), std::move(on_result)};
+    GSource* source = g_idle_source_new();
+    g_source_set_priority(source, G_PRIORITY_DEFAULT);
+    g_source_set_callback(source, start_communicating, run, nullptr);
+    g_source_attach(source, g_main_context_get_thread_default());
+    g_source_unref(source);
+}
+
+void run_cli_privileged(const WindowStateRef& state, std::vector<std::string> args) {
+    run_cli_privileged(std::move(args), std::make_shared<std::function<void(const CliResult&)>>(
+                                            [state](const CliResult& result) { show_cli_result(state, result); }));
+}
+
+void show_toast(const WindowStateRef& state, std::string_view text) {
+    if (text.empty() || !state || state->toast_overlay == nullptr) return;
+    // A toast's title is markup: a folder named "Tom & Jerry" would otherwise show as nothing.
+    char* title = g_markup_escape_text(text.data(), static_cast<gssize>(text.size()));
+    adw_toast_overlay_add_toast(state->toast_overlay, adw_toast_new(title));
+    g_free(title);
+}
+
+void show_cli_result(const WindowStateRef& state, const CliResult& result) {
+    if (!state) return;
+    if (result.ok) {
+        show_toast(state, result.text);
+    } else if (result.text != "Cancelled." && state->toast_overlay != nullptr) {
+        GtkWidget* alert = compat::alert_dialog_new("That Didn't Work", result.text.c_str());
+        compat::alert_dialog_add_response(alert, "ok", "OK");
+        compat::alert_dialog_present(alert, GTK_WIDGET(state->window));
+    }
+    // Also puts back the controls a caller made insensitive while the command ran.
+    refresh_drive_list(state, true);
+}
+
+}  // namespace brevane

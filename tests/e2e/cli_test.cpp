@@ -1,0 +1,453 @@
+// The command line of the built tuvrek-disk: help, version, refused calls, and the privilege rule.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support.hpp"
+
+namespace tuvrek::test {
+namespace {
+
+using Args = std::vector<std::string>;
+
+std::string join(const Args& args) {
+    std::string out;
+    for (const auto& a : args) out += (out.empty() ? "" : " ") + a;
+    return out;
+}
+
+Args with_json(Args args) {
+    args.insert(args.begin(), "--json");
+    return args;
+}
+
+// Every help screen the program has, through each way of asking for one.
+const std::vector<Args> kHelpCalls = {
+    {"--help"},
+    {"-h"},
+    {"help"},
+    {"list", "--help"},
+    {"mount", "-h"},
+    {"unmount", "--help"},
+    {"umount", "--help"},
+    {"plan", "--help"},
+    {"automount", "--help"},
+    {"automount", "add", "--help"},
+    {"automount", "remove", "-h"},
+    {"automount", "list", "--help"},
+    {"automount", "run", "--help"},
+    {"help", "mount"},
+    {"help", "automount"},
+    {"help", "automount", "remove"},
+    {"automount", "help"},
+    {"automount", "help", "add"},
+    {"--json", "help", "list"},
+    {"--elevated", "--help"},
+};
+
+TEST(Help, EveryWayOfAskingPrintsOnStdoutAndSucceeds) {
+    for (const Args& call : kHelpCalls) {
+        auto r = run_cli(call);
+        EXPECT_EQ(r.status, 0) << join(call);
+        EXPECT_NE(r.out.find("Usage: tuvrek-disk"), std::string::npos) << join(call) << "\n" << r.out;
+        EXPECT_EQ(r.err, "") << join(call);
+    }
+}
+
+TEST(Help, NamesTheRightScreen) {
+    struct Case {
+        Args call;
+        std::string usage;
+        std::string about;
+    };
+    const Case cases[] = {
+        {{"--help"}, "Usage: tuvrek-disk [OPTIONS] [SUBCOMMAND]", "Mount any partition, macOS ones included"},
+        {{"help", "unmount"}, "Usage: tuvrek-disk unmount [OPTIONS] TARGET", "Unmount a folder or a partition"},
+        {{"umount", "-h"}, "Usage: tuvrek-disk unmount [OPTIONS] TARGET", "Unmount a folder or a partition"},
+        {{"help", "automount", "add"}, "Usage: tuvrek-disk automount add [OPTIONS]",
+         "Mount a partition at every startup"},
+        {{"automount", "help", "remove"}, "Usage: tuvrek-disk automount remove [OPTIONS] TARGET",
+         "Stop mounting a folder (or partition UUID) at startup"},
+        {{"automount", "run", "-h"}, "Usage: tuvrek-disk automount run [OPTIONS]",
+         "Mount them all now (what the startup service runs)"},
+    };
+    for (const Case& c : cases) {
+        auto r = run_cli(c.call);
+        EXPECT_EQ(r.out.rfind(c.about + "\n" + c.usage + "\n", 0), 0u) << join(c.call) << "\n" << r.out;
+    }
+}
+
+TEST(Help, EveryHelpTextAppearsAndTheHiddenOnesNever) {
+    std::string all;
+    for (const Args& call : kHelpCalls) all += run_cli(call).out;
+    const char* texts[] = {
+        "Mount any partition, macOS ones included",
+        "Print one JSON object on stdout instead of text (for the Brevane window)",
+        "List drives and their partitions",
+        "Also show EFI, swap and partitions without a filesystem",
+        "Mount a partition",
+        "Unmount a folder or a partition",
+        "The mount folder (/mnt/mac) or the partition (/dev/nvme1n1p2)",
+        "Detach now and finish when nothing uses it any more (umount -l)",
+        "Show how a partition would be mounted, without mounting it",
+        "Partitions mounted at startup",
+        "Mount a partition at every startup",
+        "Stop mounting a folder (or partition UUID) at startup",
+        "List the partitions mounted at startup",
+        "Mount them all now (what the startup service runs)",
+        "-p,--partition DEVICE",
+        "The partition: /dev/nvme1n1p2, nvme1n1p2 or its UUID",
+        "-d,--dir FOLDER",
+        "The folder to mount it on [default: /mnt/<volume name>]",
+        "-w,--rw",
+        "Read and write (the default is read-only)",
+        "--volume N",
+        "APFS volume number, counting from 0 (try 1 if Users is missing)",
+        "--uid UID",
+        "Owner of the files on macOS, Windows and shared drives [default: you]",
+        "--gid GID",
+        "Group of the files on macOS, Windows and shared drives [default: yours]",
+        "-y,--yes",
+        "Answer yes: install missing packages, accept experimental writing",
+        "Print the commands instead of running them",
+        "Also mount it at every startup (mount only)",
+        "-V,--version",
+    };
+    for (const char* text : texts) EXPECT_NE(all.find(text), std::string::npos) << text;
+    EXPECT_EQ(all.find("--elevated"), std::string::npos);
+    EXPECT_EQ(all.find("ELEVATED"), std::string::npos);
+    EXPECT_EQ(all.find("don't ask sudo again"), std::string::npos);
+    // "umount -l" is the --lazy help text; the alias itself never shows.
+    std::string without_lazy = all;
+    for (size_t at; (at = without_lazy.find("umount -l")) != std::string::npos;) without_lazy.erase(at, 9);
+    EXPECT_EQ(without_lazy.find("umount"), std::string::npos);
+}
+
+TEST(Help, SubcommandsInTheirOrder) {
+    std::string root = run_cli({"--help"}).out;
+    std::string automount = run_cli({"automount", "--help"}).out;
+    auto in_order = [](const std::string& text, const std::vector<std::string>& names) {
+        size_t at = text.find("Subcommands:");
+        for (const auto& name : names) {
+            at = text.find("\n  " + name + " ", at);
+            if (at == std::string::npos) return false;
+        }
+        return true;
+    };
+    EXPECT_TRUE(in_order(root, {"list", "mount", "unmount", "plan", "automount"})) << root;
+    EXPECT_TRUE(in_order(automount, {"add", "remove", "list", "run"})) << automount;
+}
+
+TEST(Version, OnTheRootOnly) {
+    for (const char* flag : {"-V", "--version"}) {
+        auto r = run_cli({flag});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "tuvrek-disk 0.0.1\n");
+    }
+    auto sub = run_cli({"list", "-V"});
+    EXPECT_EQ(sub.status, 2);
+    EXPECT_EQ(sub.out, "");
+}
+
+TEST(MissingSubcommand, ShowsThatLevelsHelpAndRefuses) {
+    struct Case {
+        Args call;
+        std::string usage;
+    };
+    const Case cases[] = {
+        {{}, "Usage: tuvrek-disk [OPTIONS] [SUBCOMMAND]"},
+        {{"--json"}, "Usage: tuvrek-disk [OPTIONS] [SUBCOMMAND]"},
+        {{"automount"}, "Usage: tuvrek-disk automount [OPTIONS] [SUBCOMMAND]"},
+        {{"--json", "automount", "--elevated"}, "Usage: tuvrek-disk automount [OPTIONS] [SUBCOMMAND]"},
+    };
+    for (const Case& c : cases) {
+        auto r = run_cli(c.call);
+        EXPECT_EQ(r.status, 2) << join(c.call);
+        EXPECT_EQ(r.out, "") << join(c.call);
+        EXPECT_NE(r.err.find(c.usage), std::string::npos) << join(c.call) << "\n" << r.err;
+        EXPECT_NE(r.err.find("Subcommands:"), std::string::npos) << r.err;
+    }
+}
+
+// The library refuses these before anything runs: status 2, no reply on stdout even with --json.
+TEST(ParseErrors, ExitTwoWithNothingOnStdout) {
+    struct Case {
+        Args call;
+        std::string said;  // part of the library's message
+    };
+    const Case cases[] = {
+        {{"mount"}, "--partition is required"},
+        {{"plan", "-d", "/mnt/x"}, "--partition is required"},
+        {{"automount", "add", "-p"}, "--partition"},
+        {{"mount", "-p", "sdb2", "-wr"}, "-r"},
+        {{"mount", "-p", "sdb2", "--volume", "-1"}, "--volume"},
+        {{"mount", "-p", "sdb2", "--volume", "0x10"}, "--volume"},
+        {{"plan", "-p", "sdb2", "--uid", "4294967296"}, "--uid"},
+        {{"plan", "-p", "sdb2", "--gid", "12a"}, "--gid"},
+        {{"format", "sdb2"}, "format"},
+        {{"automount", "enable"}, "enable"},
+        {{"unmount", "/mnt/a", "/mnt/b"}, "/mnt/b"},
+        {{"automount", "remove", "a", "b"}, "b"},
+        {{"unmount"}, "TARGET"},
+        {{"list", "--bogus"}, "--bogus"},
+        {{"help", "nosuch"}, "nosuch"},
+        {{"mount", "-p", "sdb2\xff"}, "UTF-8"},
+    };
+    for (const Case& c : cases) {
+        for (const Args& call : {c.call, with_json(c.call)}) {
+            auto r = run_cli(call);
+            EXPECT_EQ(r.status, 2) << join(call);
+            EXPECT_EQ(r.out, "") << join(call);
+            EXPECT_NE(r.err.find(c.said), std::string::npos) << join(call) << "\n" << r.err;
+        }
+    }
+}
+
+// ---- Replies that cannot be written ----
+
+enum class Broken { ReaderGone, Closed };
+
+// Runs tuvrek-disk with standard output a pipe whose reader has gone, or closed; standard error
+// closed too when asked. Gives the exit code, or 128 + the signal that ended it.
+int status_with_broken_output(const Args& args, const std::string& lsblk, Broken out, bool close_stderr) {
+    Args argv{cli_binary()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> env{"TUVREK_DISK_LSBLK_JSON=" + lsblk,
+                                 "TUVREK_DISK_MOUNTINFO=/dev/null", "TUVREK_DISK_RUN_DIR=/nonexistent",
+                                 "TUVREK_DISK_AUTOMOUNT_CONF=/nonexistent/automount.toml", "PATH=/usr/bin:/bin"};
+    for (char** e = environ; *e; ++e)
+        if (std::string(*e).rfind("ASAN_OPTIONS=", 0) == 0 || std::string(*e).rfind("UBSAN_OPTIONS=", 0) == 0)
+            env.push_back(*e);
+    std::vector<char*> argp, envp;
+    for (auto& a : argv) argp.push_back(a.data());
+    argp.push_back(nullptr);
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0) return -1;
+    close(pipe_fds[0]);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (out == Broken::ReaderGone) dup2(pipe_fds[1], 1);
+        else close(1);
+        if (close_stderr) {
+            close(2);
+        } else {
+            int null = open("/dev/null", O_WRONLY);
+            dup2(null, 2);
+        }
+        execve(argp[0], argp.data(), envp.data());
+        _exit(127);
+    }
+    close(pipe_fds[1]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(BrokenOutput, EndsWithItsOwnStatusInsteadOfCrashing) {
+    const std::string machine = fixture_path("lsblk-list-machine.json");
+    struct Case {
+        Args args;
+        int status;
+        std::string lsblk;
+    };
+    const Case cases[] = {
+        {{"list"}, 0, machine},
+        {{"list", "--json", "--all"}, 0, machine},
+        {{"--help"}, 0, machine},
+        {{"-V"}, 0, machine},
+        {{"mount"}, 2, machine},
+        {{}, 2, machine},
+        // The lsblk error, whose reply has nowhere to go.
+        {{"list"}, 1, "/nonexistent.json"},
+        {{"list", "--json"}, 1, "/nonexistent.json"},
+    };
+    for (const Case& c : cases) {
+        for (Broken out : {Broken::ReaderGone, Broken::Closed}) {
+            for (bool close_stderr : {false, true}) {
+                EXPECT_EQ(status_with_broken_output(c.args, c.lsblk, out, close_stderr), c.status)
+                    << join(c.args) << (out == Broken::Closed ? " stdout closed" : " reader gone")
+                    << (close_stderr ? ", stderr closed" : "");
+            }
+        }
+    }
+}
+
+// ---- The privilege rule ----
+
+// No such partition on the captured machine: run for real as root, each stops before changing anything.
+const std::vector<Args> kNeedRoot = {
+    {"mount", "-p", "sdz9"},
+    {"--json", "mount", "-p", "sdz9", "-rw", "--volume", "010"},
+    {"unmount", "/mnt/x"},
+    {"umount", "--lazy", "/dev/sdb1"},
+    {"automount", "add", "--dry-run", "-p", "sdz9"},
+    {"automount", "remove", "/mnt/x"},
+    {"automount", "run"},
+};
+
+const std::vector<Args> kRunAtOnce = {
+    {"list"},
+    {"--json", "list", "--all"},
+    {"plan", "-p", "sdz9"},
+    {"automount", "list"},
+    {"mount", "--dry-run", "-p", "sdz9"},
+    {"--elevated", "automount", "run"},
+    {"automount", "remove", "/mnt/x", "--elevated"},
+    {"--json", "unmount", "/mnt/x", "--elevated"},
+};
+
+// A folder that uid 65534 can read: the program, stand-ins first on PATH, and the machine's state.
+class Machine {
+public:
+    Machine() : stand_ins(dir / "stand-ins") {
+        fs::copy_file(cli_binary(), program());
+        for (const char* name : {"umount", "mount", "lsof", "systemctl", "modprobe", "pacman", "apfs-fuse", "modinfo"})
+            stand_ins.add(name, 0);
+        write_file(dir / "mountinfo", "");
+        write_file(dir / "automount.toml", "");
+        fs::create_directories(dir / "run");
+        fs::create_directories(dir / "empty-bin");
+    }
+
+    // Everything readable and executable by everyone, and the call records writable.
+    void open_up() {
+        for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
+            fs::permissions(entry.path(), fs::perms::others_read | fs::perms::group_read, fs::perm_options::add);
+        fs::permissions(dir.path(), fs::perms(0755));
+        fs::permissions(dir / "stand-ins", fs::perms(0755));
+        fs::permissions(dir / "stand-ins/bin", fs::perms(0755));
+        fs::permissions(dir / "empty-bin", fs::perms(0755));
+        fs::permissions(dir / "stand-ins/calls", fs::perms(0777));
+        fs::permissions(dir / "run", fs::perms(0777));
+        fs::permissions(program(), fs::perms(0755));
+    }
+
+    fs::path program() const { return dir / "tuvrek-disk"; }
+
+    RunOptions options(const std::string& path) const {
+        RunOptions o;
+        o.env = {
+            {"PATH", path},
+            {"TUVREK_DISK_LSBLK_JSON", fixture_path("lsblk-list-machine.json")},
+            {"TUVREK_DISK_MOUNTINFO", (dir / "mountinfo").string()},
+            {"TUVREK_DISK_RUN_DIR", (dir / "run").string()},
+            {"TUVREK_DISK_AUTOMOUNT_CONF", (dir / "automount.toml").string()},
+        };
+        o.stdin_file = "/dev/null";
+        return o;
+    }
+
+    TempDir dir;
+    StandIns stand_ins;
+};
+
+TEST(PrivilegeAsRoot, EverySubcommandRunsAtOnce) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root: checks that root never goes through sudo";
+    Machine machine;
+    machine.stand_ins.add("sudo", 0);
+    for (const auto* table : {&kNeedRoot, &kRunAtOnce}) {
+        for (const Args& call : *table) {
+            Args argv{machine.program().string()};
+            argv.insert(argv.end(), call.begin(), call.end());
+            auto r = run(argv, machine.options(machine.stand_ins.path_env()));
+            EXPECT_NE(r.status, 2) << join(call) << "\n" << r.err;
+        }
+    }
+    EXPECT_TRUE(machine.stand_ins.calls("sudo").empty());
+}
+
+// Runs the copied program as uid 65534 (nobody), with the stand-ins on PATH.
+class PrivilegeAsUser : public testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to uid 65534 with setpriv";
+        for (const char* candidate : {"/usr/bin/setpriv", "/bin/setpriv"})
+            if (access(candidate, X_OK) == 0) setpriv = candidate;
+        if (setpriv.empty()) GTEST_SKIP() << "setpriv (util-linux) is not installed";
+    }
+
+    test::Run as_nobody(const Args& call, const std::string& path) {
+        machine.open_up();
+        Args argv{setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", machine.program().string()};
+        argv.insert(argv.end(), call.begin(), call.end());
+        return run(argv, machine.options(path));
+    }
+
+    std::string setpriv;
+    Machine machine;
+};
+
+TEST_F(PrivilegeAsUser, PrivilegedSubcommandsGoThroughSudoWithTheArgumentsAsReceived) {
+    machine.stand_ins.add("sudo", 7, "sudo stand-in", "");
+    const std::string self = fs::canonical(machine.program()).string();
+    for (const Args& call : kNeedRoot) {
+        fs::remove(machine.dir / "stand-ins/calls/sudo");
+        auto r = as_nobody(call, machine.stand_ins.path_env());
+        EXPECT_EQ(r.status, 7) << join(call) << "\n" << r.err;
+        EXPECT_EQ(r.out, "") << join(call);
+        EXPECT_EQ(r.err, "sudo stand-in\n") << join(call);
+        Args expected{"--", self, "--elevated"};
+        expected.insert(expected.end(), call.begin(), call.end());
+        auto calls = machine.stand_ins.calls("sudo");
+        ASSERT_EQ(calls.size(), 1u) << join(call);
+        EXPECT_EQ(calls[0], expected);
+    }
+}
+
+TEST_F(PrivilegeAsUser, OthersRunAtOnceWithoutSudo) {
+    machine.stand_ins.add("sudo", 0);
+    for (const Args& call : kRunAtOnce) {
+        auto r = as_nobody(call, machine.stand_ins.path_env());
+        EXPECT_NE(r.status, 2) << join(call) << "\n" << r.err;
+    }
+    EXPECT_TRUE(machine.stand_ins.calls("sudo").empty());
+    auto list = as_nobody({"list"}, machine.stand_ins.path_env());
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find("/dev/sda2"), std::string::npos);
+}
+
+TEST_F(PrivilegeAsUser, RefusedCommandLineNeverReachesSudo) {
+    machine.stand_ins.add("sudo", 0);
+    auto r = as_nobody({"--json", "mount", "-p", "sdb1", "-wr"}, machine.stand_ins.path_env());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(machine.stand_ins.calls("sudo").empty());
+}
+
+TEST_F(PrivilegeAsUser, SudoKilledBySignalGivesOne) {
+    machine.stand_ins.add_script("sudo", "kill -KILL $$");
+    auto r = as_nobody({"unmount", "/mnt/x"}, machine.stand_ins.path_env());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(machine.stand_ins.calls("sudo").size(), 1u);
+}
+
+TEST_F(PrivilegeAsUser, SudoMissingIsTheSudoError) {
+    const std::string path = (machine.dir / "empty-bin").string();
+    const std::string message = "sudo: No such file or directory (os error 2)";
+
+    auto text = as_nobody({"automount", "run"}, path);
+    EXPECT_EQ(text.status, 1);
+    EXPECT_EQ(text.out, "");
+    EXPECT_EQ(text.err, "\x1b[31mError:\x1b[0m " + message + "\n");
+
+    auto json = as_nobody({"automount", "run", "--json"}, path);
+    EXPECT_EQ(json.status, 1);
+    EXPECT_EQ(json.err, "");
+    EXPECT_EQ(json.out, R"({"error":"sudo","message":")" + message + R"(","ok":false})" + "\n");
+}
+
+}  // namespace
+}  // namespace tuvrek::test

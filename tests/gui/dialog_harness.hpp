@@ -1,0 +1,327 @@
+#pragma once
+// A real main window over fixture drives, for the tests of the mount dialog and the row actions.
+//
+// Every program that would touch the machine is a stand-in first on PATH. pkexec records its
+// arguments and runs what it was given (the built tuvrek-disk), so a test sees the exact command
+// line and the window's handling of the real reply. mount adds its target to the fixture mount
+// table, so the page rebuilt after a mount shows the partition as mounted.
+
+#include <adwaita.h>
+#include <gtk/gtk.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app.hpp"
+#include "compat.hpp"
+#include "gui_support.hpp"
+#include "support.hpp"
+
+namespace brevane::test {
+
+namespace fs = std::filesystem;
+using Calls = std::vector<std::vector<std::string>>;
+
+inline const std::string kApfsWrite =
+    "Writing to APFS from Linux is experimental and can damage the drive. Back it up first, and shut macOS down "
+    "fully (not sleep) before mounting.";
+inline const std::string kFileVault =
+    "FileVault-encrypted volumes can't be mounted read/write; mount them read-only.";
+inline const std::string kOwners =
+    "Files keep the owners they have on this filesystem; you may need sudo to change ones your user doesn't own.";
+inline std::string fuse_root(const std::string& target) {
+    return "With apfs-fuse your files are under " + target + "/root (for example " + target + "/root/Users).";
+}
+
+using namespace std::chrono_literals;
+// A run goes through pkexec, tuvrek-disk and its stand-ins: give it time on a loaded machine.
+inline constexpr std::chrono::milliseconds kRunTimeout = 60s;
+
+inline std::vector<GtkWidget*> find_all(GtkWidget* root, const std::function<bool(GtkWidget*)>& match) {
+    std::vector<GtkWidget*> found;
+    for (GtkWidget* w : descendants(root)) {
+        if (match(w)) found.push_back(w);
+    }
+    return found;
+}
+
+inline GtkWidget* find_one(GtkWidget* root, const std::function<bool(GtkWidget*)>& match) {
+    auto found = find_all(root, match);
+    return found.empty() ? nullptr : found.front();
+}
+
+inline std::string text_of(const char* text) { return text != nullptr ? text : ""; }
+
+// A row of a preferences group (page row or dialog row) by its title.
+inline GtkWidget* find_row(GtkWidget* root, std::string_view title) {
+    return find_one(root, [&](GtkWidget* w) {
+        return ADW_IS_PREFERENCES_ROW(w) && text_of(adw_preferences_row_get_title(ADW_PREFERENCES_ROW(w))) == title;
+    });
+}
+
+inline GtkWidget* find_button_by_label(GtkWidget* root, std::string_view label) {
+    return find_one(root, [&](GtkWidget* w) {
+        return GTK_IS_BUTTON(w) && text_of(gtk_button_get_label(GTK_BUTTON(w))) == label;
+    });
+}
+
+inline GtkWidget* find_button_by_tooltip(GtkWidget* root, std::string_view tooltip) {
+    return find_one(root, [&](GtkWidget* w) {
+        return GTK_IS_BUTTON(w) && text_of(gtk_widget_get_tooltip_text(w)) == tooltip;
+    });
+}
+
+inline GtkWidget* find_label(GtkWidget* root, std::string_view text) {
+    return find_one(root, [&](GtkWidget* w) { return GTK_IS_LABEL(w) && text_of(gtk_label_get_label(GTK_LABEL(w))) == text; });
+}
+
+// The labels with a CSS class, in tree order.
+inline std::vector<GtkWidget*> labels_with_class(GtkWidget* root, const char* css_class) {
+    return find_all(root, [&](GtkWidget* w) { return GTK_IS_LABEL(w) && gtk_widget_has_css_class(w, css_class); });
+}
+
+inline std::string shell_quote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// The process environment points every reader at the harness's files. GIO reads the XDG folders
+// once per process, so they are fixed at the first window and shared by all tests of the program.
+class WindowHarness {
+public:
+    WindowHarness() : fixture_("lsblk-dialog-drives.json"), stand_(root() / "stand-ins") {
+        fs::create_directories(root() / "modules");
+        fs::create_directories(sys_module_dir());
+        fs::create_directories(root() / "mnt");
+        set_lsblk("lsblk-dialog-drives.json");
+
+        stand_.add_script("pkexec", "exec \"$@\"");
+        stand_.add_script("mount", "[ \"$1\" = -t ] && printf '900 1 0:99 / %s %s - %s %s rw\\n' \"$6\" \"${4%%,*}\" "
+                                   "\"$2\" \"$5\" >> " + shell_quote(mountinfo().string()) + "\nexit 0");
+        stand_.add("umount");
+        stand_.add("systemctl");
+        stand_.add("modprobe");
+        stand_.add("modinfo", 1);  // no apfs module unless a test makes one available
+        // pacman -Q names the installed packages listed in a file, one per line.
+        stand_.add_script("pacman", "[ \"$1\" = -Q ] && cat " + shell_quote((root() / "installed").string()) +
+                                        " 2>/dev/null\nexit 0");
+
+        setenv("PATH", stand_.path_env().c_str(), 1);
+        setenv("TUVREK_MODULES_DIR", (root() / "modules").c_str(), 1);
+        setenv("TUVREK_DISK_SYS_MODULE_DIR", sys_module_dir().c_str(), 1);
+        setup_desktop_once();
+    }
+
+    ~WindowHarness() {
+        compat::set_folder_chooser(nullptr);
+        // Close every window of this test, dialogs included, so the next test starts alone.
+        GListModel* toplevels = gtk_window_get_toplevels();
+        std::vector<GtkWindow*> windows;
+        for (guint i = 0, n = g_list_model_get_n_items(toplevels); i < n; ++i) {
+            windows.push_back(GTK_WINDOW(g_list_model_get_item(toplevels, i)));
+        }
+        std::weak_ptr<WindowState> state = window_ != nullptr ? window_state(window_) : nullptr;
+        for (GtkWindow* window : windows) {
+            gtk_window_destroy(window);
+            g_object_unref(window);
+        }
+        // Briefly: the state goes with the window's last handler, which the toolkit may keep a while.
+        pump_until([&] { return state.expired(); }, 2s);
+    }
+
+    WindowHarness(const WindowHarness&) = delete;
+    WindowHarness& operator=(const WindowHarness&) = delete;
+
+    fs::path root() { return fixture_.dir().path(); }
+    fs::path mountinfo() { return root() / "mountinfo"; }
+    fs::path automount_conf() const { return fixture_.automount_path(); }
+    fs::path sys_module_dir() { return root() / "sys-module"; }
+    tuvrek::test::StandIns& stand_ins() { return stand_; }
+
+    // The fixture with @ROOT@ replaced by this test's folder.
+    void set_lsblk(const std::string& fixture) {
+        std::string text = tuvrek::test::read_file(tuvrek::test::fixture_path(fixture));
+        for (std::size_t at = text.find("@ROOT@"); at != std::string::npos; at = text.find("@ROOT@", at)) {
+            text.replace(at, 6, root().string());
+        }
+        fixture_.set_lsblk(text);
+    }
+    void set_installed(const std::vector<std::string>& packages) {
+        std::string lines;
+        for (const auto& name : packages) lines += name + " 1.0-1\n";
+        tuvrek::test::write_file(root() / "installed", lines);
+    }
+    void make_module_available() { fs::create_directories(sys_module_dir() / "apfs"); }
+    void make_fuse_available() { stand_.add("apfs-fuse"); }
+    void set_pkexec_exit(int status) { stand_.add("pkexec", status); }
+    void use_startup_config(const std::string& fixture) {
+        fixture_.set_automount(tuvrek::test::read_file(tuvrek::test::fixture_path(fixture)));
+    }
+
+    // pkexec's calls, each without the program path that the runner puts first.
+    Calls pkexec_calls() const {
+        Calls calls = stand_.calls("pkexec");
+        for (auto& call : calls) {
+            EXPECT_FALSE(call.empty());
+            if (!call.empty()) call.erase(call.begin());
+        }
+        return calls;
+    }
+    std::vector<std::string> pkexec_program_paths() const {
+        std::vector<std::string> paths;
+        for (const auto& call : stand_.calls("pkexec")) paths.push_back(call.empty() ? "" : call.front());
+        return paths;
+    }
+
+    // Builds the main window as "activate" does and waits until it is on screen.
+    GtkWindow* open_window() {
+        window_ = open_main_window();
+        return window_;
+    }
+    GtkWindow* window() const { return window_; }
+    WindowStateRef state() const { return window_state(window_); }
+    GtkWidget* page() const { return current_page(window_); }
+    GtkWidget* page_row(std::string_view title) const { return find_row(page(), title); }
+
+    // The topmost dialog or alert over the main window.
+    GtkWidget* dialog() const { return compat::visible_dialog(GTK_WIDGET(window_)); }
+    GtkWidget* wait_for_dialog(bool alert) const {
+        GtkWidget* found = nullptr;
+        pump_until([&] {
+            found = dialog();
+            return found != nullptr && compat::is_alert_dialog(found) == alert;
+        });
+        return found != nullptr && compat::is_alert_dialog(found) == alert ? found : nullptr;
+    }
+
+    // Whether a dialog other than an alert is still open (an error alert may stand over the page).
+    bool form_dialog_open() const {
+#if BREVANE_REAL_DIALOG
+        GtkWidget* top = dialog();
+        return top != nullptr && !compat::is_alert_dialog(top);
+#else
+        bool open = false;
+        GListModel* toplevels = gtk_window_get_toplevels();
+        for (guint i = 0, n = g_list_model_get_n_items(toplevels); i < n; ++i) {
+            auto* widget = static_cast<GtkWidget*>(g_list_model_get_item(toplevels, i));
+            open = open || (compat::is_dialog(widget) && !compat::is_alert_dialog(widget) &&
+                            gtk_widget_get_visible(widget));
+            g_object_unref(widget);
+        }
+        return open;
+#endif
+    }
+
+    // Opens the mount dialog from the row's Mount button.
+    GtkWidget* open_mount_dialog(std::string_view row_title) {
+        GtkWidget* button = find_button_by_label(page_row(row_title), "Mount");
+        EXPECT_NE(button, nullptr) << "no Mount button in the row " << row_title;
+        if (button == nullptr) return nullptr;
+        g_signal_emit_by_name(button, "clicked");
+        return wait_for_dialog(false);
+    }
+
+    // A toast with this title over the page.
+    bool has_toast(std::string_view text) const {
+        for (const auto& title : toast_titles(window_)) {
+            if (title == text) return true;
+        }
+        return false;
+    }
+    bool wait_for_toast(std::string_view text) const {
+        return pump_until([&] { return has_toast(text); }, kRunTimeout);
+    }
+    // Waits until the page is replaced by a new one.
+    bool wait_for_rebuild(GtkWidget* old_page) const {
+        return pump_until([&] { return page() != old_page; }, kRunTimeout);
+    }
+
+    // The folder and the file that the stand-in file manager records launched URIs in.
+    static fs::path desktop_dir() { return desktop_root(); }
+    static fs::path launched_file() { return desktop_root() / "launched"; }
+
+private:
+    static fs::path desktop_root() {
+        static const fs::path root = [] {
+            char pattern[] = "/tmp/brevane-desktop-XXXXXX";
+            const char* made = mkdtemp(pattern);
+            return fs::path(made != nullptr ? made : "/tmp");
+        }();
+        return root;
+    }
+
+    // A file manager stand-in: the default handler of folders, recording the URI it is given.
+    // X-GIO-NoFuse makes GIO pass the URI as it came instead of turning it back into a path.
+    static void setup_desktop_once() {
+        static const bool done = [] {
+            const fs::path root = desktop_root();
+            fs::create_directories(root / "data" / "applications");
+            fs::create_directories(root / "config");
+            fs::create_directories(root / "empty");
+            const fs::path script = root / "files.sh";
+            tuvrek::test::write_file(script, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> " +
+                                                 shell_quote(launched_file().string()) + "\n");
+            fs::permissions(script, fs::perms::owner_all);
+            tuvrek::test::write_file(root / "data" / "applications" / "brevane-test-files.desktop",
+                                     "[Desktop Entry]\nType=Application\nName=Files\nExec=" + script.string() +
+                                         " %u\nX-GIO-NoFuse=true\nMimeType=inode/directory;\n");
+            tuvrek::test::write_file(root / "config" / "mimeapps.list",
+                                     "[Default Applications]\ninode/directory=brevane-test-files.desktop\n");
+            setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
+            setenv("XDG_DATA_DIRS", (root / "empty").c_str(), 1);
+            setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+            setenv("XDG_CONFIG_DIRS", (root / "empty").c_str(), 1);
+            return true;
+        }();
+        (void)done;
+    }
+
+    Fixture fixture_;
+    tuvrek::test::StandIns stand_;
+    GtkWindow* window_ = nullptr;
+};
+
+// Dialog widgets by their titles.
+struct DialogForm {
+    GtkWidget* dialog = nullptr;
+    GtkWidget* folder = nullptr;
+    GtkWidget* read_write = nullptr;
+    GtkWidget* volume = nullptr;
+    GtkWidget* startup = nullptr;
+    GtkWidget* action = nullptr;
+    GtkWidget* warning_label = nullptr;
+    GtkWidget* error_label = nullptr;
+
+    explicit DialogForm(GtkWidget* d) : dialog(d) {
+        folder = find_row(d, "Folder");
+        read_write = find_row(d, "Read and Write");
+        volume = find_row(d, "APFS Volume");
+        startup = find_row(d, "Also Mount at Startup");
+        action = find_one(d, [](GtkWidget* w) { return GTK_IS_BUTTON(w) && gtk_widget_has_css_class(w, "pill"); });
+        auto captions = labels_with_class(d, "caption");
+        auto errors = labels_with_class(d, "error");
+        warning_label = captions.empty() ? nullptr : captions.back();
+        error_label = errors.empty() ? nullptr : errors.back();
+    }
+    bool complete() const {
+        return folder && read_write && volume && startup && action && warning_label && error_label;
+    }
+    void set_folder(const std::string& text) const { gtk_editable_set_text(GTK_EDITABLE(folder), text.c_str()); }
+    std::string folder_text() const { return gtk_editable_get_text(GTK_EDITABLE(folder)); }
+    void press() const { g_signal_emit_by_name(action, "clicked"); }
+    std::string warnings() const { return text_of(gtk_label_get_label(GTK_LABEL(warning_label))); }
+    bool warnings_visible() const { return gtk_widget_get_visible(warning_label); }
+    std::string error() const { return text_of(gtk_label_get_label(GTK_LABEL(error_label))); }
+    bool error_visible() const { return gtk_widget_get_visible(error_label); }
+};
+
+}  // namespace brevane::test
