@@ -5,7 +5,7 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build run window test test-plain test-asan fuzz fuzz-smoke bench clean
+.PHONY: all deps build run window screenshots test test-plain test-asan fuzz fuzz-smoke bench clean
 
 all: build
 
@@ -25,6 +25,13 @@ run: build
 # The window, on this machine's drives.
 window: build
 	./$(BUILD)/bin/brevane
+
+# The README's pictures, from fixture drives under a virtual display.
+XVFB = xvfb-run -a -s "-screen 0 1280x900x24" dbus-run-session --
+screenshots: build
+	$(XVFB) ./$(BUILD)/bin/brevane_screenshot docs/window.png
+	BREVANE_DIALOG_PNG=$(CURDIR)/docs/dialog.png $(XVFB) ./$(BUILD)/bin/mount_dialog_test \
+		--gtest_filter='MountDialogTest.RendersToAPicture'
 
 test: test-plain test-asan fuzz-smoke
 

@@ -162,23 +162,27 @@ CommandResult run_automount_run(bool json) {
     if (!drives) return fail(std::move(drives).error());
     const ApfsSupport apfs = check_apfs_support();
 
+    // As in `automount list`: in text the file's and the device's texts reach a terminal or the
+    // journal, so their controls are made visible.
+    auto shown = [json](const std::string& text) { return json ? text : escape_controls(text); };
     std::size_t failures = 0;
     for (const Entry& entry : entries) {
+        const std::string target = shown(entry.target);
         const Partition* partition = find_partition(*drives, entry.uuid);
         if (!partition) {
-            print_line(json, entry.target + ": skipped, UUID " + entry.uuid + " isn't connected");
+            print_line(json, target + ": skipped, UUID " + shown(entry.uuid) + " isn't connected");
             continue;
         }
         const auto& points = partition->mountpoints;
         if (std::find(points.begin(), points.end(), entry.target) != points.end()) {
-            print_line(json, entry.target + ": already mounted");
+            print_line(json, target + ": already mounted");
             continue;
         }
         auto mounted = mount_entry(json, *partition, entry, apfs);
         if (mounted) {
-            print_line(json, entry.target + ": mounted " + partition->path);
+            print_line(json, target + ": mounted " + shown(partition->path));
         } else {
-            print_line(json, entry.target + ": not mounted: " + mounted.error());
+            print_line(json, target + ": not mounted: " + mounted.error());
             ++failures;
         }
     }

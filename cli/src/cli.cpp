@@ -213,8 +213,11 @@ std::variant<Cli, int> parse_command_line(const std::vector<std::string>& args) 
             run_help_subcommand(*at->get_parent(), name.substr(0, name.size() - 5), m.help_path);
             return 0;
         }
-        // A missing subcommand shows that level's help; the call is still refused.
+        // Only a bare call (nothing after the program name, or nothing after `automount`) shows that
+        // level's help; a missing subcommand after other arguments is the library's error. Either is refused.
         if (at == &app || at->get_name() == "automount") {
+            const bool bare = args.size() <= 1 || (at != &app && args.back() == "automount");
+            if (!bare) throw CLI::RequiredError::Subcommand(1);
             print_help(*at, name, stderr);
             return 2;
         }

@@ -19,33 +19,18 @@
 
 #include "tuvrek/process.hpp"
 #include "tuvrek/text.hpp"
+#include "whole_file.hpp"
 
 namespace tuvrek {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A whole file as UTF-8 text; nothing when it can't be read or isn't UTF-8.
+// A whole file as UTF-8 text; nothing when it can't be read (a folder named pkgbase, say) or isn't UTF-8.
 std::optional<std::string> read_text(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::string content;
-    char buffer[4096];
-    bool failed = false;
-    while (true) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            content.append(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            failed = true;  // a folder named pkgbase, say
-            break;
-        }
-    }
-    ::close(fd);
-    if (failed || !is_valid_utf8(content)) return std::nullopt;
-    return content;
+    auto content = read_whole_file(path.string());
+    if (!content || !is_valid_utf8(*content)) return std::nullopt;
+    return std::move(*content);
 }
 
 // The variable's value when set (even empty), else the default.

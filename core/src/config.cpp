@@ -18,6 +18,7 @@
 #include <toml++/toml.h>
 
 #include "tuvrek/text.hpp"
+#include "whole_file.hpp"
 
 namespace tuvrek {
 namespace {
@@ -344,23 +345,12 @@ Result<std::vector<Entry>, std::string> parse_automount_config(std::string_view 
 
 Result<std::vector<Entry>, std::string> load_automount_config() {
     const std::string path = automount_config_path();
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        if (errno == ENOENT) return std::vector<Entry>{};
-        return fail(io_error(path, errno));
+    auto content = read_whole_file(path);
+    if (!content) {
+        if (content.error() == ENOENT) return std::vector<Entry>{};
+        return fail(io_error(path, content.error()));
     }
-    std::string text;
-    char buffer[8192];
-    while (true) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n > 0) {
-            text.append(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            return fail(io_error(path, errno));
-        }
-    }
+    const std::string& text = *content;
     if (!is_valid_utf8(text)) return fail(shown_path(path) + ": stream did not contain valid UTF-8");
     return parse_automount_config(text, path);
 }

@@ -303,7 +303,20 @@ void refresh_drive_list(const WindowStateRef& state, bool force) {
                                                       "Connect a drive and it shows up here."));
         }
     }
+    // Tearing down a page of many shown rows costs about as much as building one; the old page is
+    // let go from the main loop once the rebuild has returned.
+    GtkWidget* old = adw_clamp_get_child(state->clamp);
+    if (old != nullptr) g_object_ref(old);
     adw_clamp_set_child(state->clamp, page);
+    if (old != nullptr) {
+        g_idle_add_full(
+            G_PRIORITY_DEFAULT_IDLE,
+            [](gpointer widget) {
+                g_object_unref(widget);
+                return G_SOURCE_REMOVE;
+            },
+            old, nullptr);
+    }
 }
 
 }  // namespace brevane

@@ -400,6 +400,19 @@ TEST(AutomountRun, SkippedAndAlreadyMountedAreNoFailures) {
     EXPECT_TRUE(m.tools.calls("mount").empty());
 }
 
+TEST(AutomountRun, ControlCharactersAreShownEscapedInTextOnly) {
+    Machine m;
+    write_file(m.config(), entry_toml("DEAD\\u0007BEEF", "/mnt/gone\\u001b[2J"));
+    test::Run text = m.cli({"automount", "run"});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(text.out, "/mnt/gone\\x1b[2J: skipped, UUID DEAD\\x07BEEF isn't connected\n");
+
+    test::Run json = m.cli({"--json", "automount", "run"});
+    EXPECT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(json.out, "{\"message\":\"\",\"ok\":true}\n");
+    EXPECT_TRUE(has_line(json.err, "/mnt/gone\x1b[2J: skipped, UUID DEAD\aBEEF isn't connected")) << json.err;
+}
+
 TEST(AutomountRun, WithoutEntriesStillReadsTheDrives) {
     Machine m;
     test::Run fine = m.cli({"automount", "run"});

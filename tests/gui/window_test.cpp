@@ -309,6 +309,33 @@ TEST_F(WindowTest, VolumeMonitorSignalsRebuildOnlyWhenTheDataChanged) {
     g_object_unref(monitor);
 }
 
+TEST_F(WindowTest, ComingToTheFrontRereadsTheDataAndLosingFocusDoesNothing) {
+    open("lsblk-gui-drives.json");
+    if (!pump_until([&] { return gtk_window_is_active(window); }, std::chrono::seconds(5))) {
+        GTEST_SKIP() << "the virtual display never made the window active";
+    }
+    GtkWidget* page = current_page(window);
+    g_object_notify(G_OBJECT(window), "is-active");
+    EXPECT_EQ(current_page(window), page) << "unchanged data keeps the page";
+
+    fixture->set_automount("");
+    g_object_notify(G_OBJECT(window), "is-active");
+    GtkWidget* rebuilt = current_page(window);
+    EXPECT_NE(rebuilt, page);
+
+    // A second window takes the focus: the main window turns inactive and rebuilds nothing.
+    GtkWidget* other = gtk_window_new();
+    gtk_window_present(GTK_WINDOW(other));
+    const bool lost_focus = pump_until([&] { return !gtk_window_is_active(window); }, std::chrono::seconds(5));
+    if (lost_focus) {
+        fixture->set_automount(kStartupOnWin);
+        g_object_notify(G_OBJECT(window), "is-active");
+        EXPECT_EQ(current_page(window), rebuilt);
+    }
+    gtk_window_destroy(GTK_WINDOW(other));
+    if (!lost_focus) GTEST_SKIP() << "the virtual display never moved the focus";
+}
+
 TEST_F(WindowTest, TheFirstPageExistsBeforeTheWindowIsShown) {
     // Record, at the moment any main window maps, whether its page is already there.
     static int mapped_without_page = 0;
