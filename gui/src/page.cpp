@@ -241,7 +241,8 @@ GtkWidget* drive_group(const WindowStateRef& state, const Drive& drive, const st
         description += kSeparator;
         description += "removable";
     }
-    adw_preferences_group_set_description(ADW_PREFERENCES_GROUP(group), description.c_str());
+    // The group reads its description as markup; escaped, the text shows as written.
+    adw_preferences_group_set_description(ADW_PREFERENCES_GROUP(group), escaped(description).c_str());
     for (const auto& partition : drive.partitions) {
         if (tuvrek::is_data_partition(partition)) {
             adw_preferences_group_add(ADW_PREFERENCES_GROUP(group), partition_row(state, partition, entries));

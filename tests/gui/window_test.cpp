@@ -205,6 +205,21 @@ TEST_F(WindowTest, SuffixWidgetsCarryTheirLooks) {
     EXPECT_THAT(css_classes(root.suffixes[1]), testing::IsSupersetOf({"caption", "dim-label"}));
 }
 
+// The group's description is markup too: a device path with markup characters shows as written.
+TEST_F(WindowTest, DriveDescriptionShowsMarkupCharactersLiterally) {
+    open("lsblk-gui-drives.json");
+    std::string listing = tuvrek::test::read_file(fixture->lsblk_path());
+    const std::string path = "\"path\":\"/dev/sdd\"";
+    ASSERT_NE(listing.find(path), std::string::npos);
+    listing.replace(listing.find(path), path.size(), "\"path\":\"/dev/s&d<d>\"");
+    fixture->set_lsblk(listing);
+    brevane::refresh_drive_list(state, true);
+
+    auto groups = page_groups(current_page(window));
+    ASSERT_EQ(groups.size(), 3u);
+    EXPECT_EQ(groups[2].description, "/dev/s&d<d> \u00b7 1.0 KB");
+}
+
 TEST_F(WindowTest, ABrokenStartupFileShowsEverySwitchOff) {
     open("lsblk-gui-drives.json", "[[mount]]\nuuid = \"abcd1234ef567890\"\n");  // no target
     auto groups = page_groups(current_page(window));
