@@ -18,7 +18,7 @@ struct Run {
 };
 
 struct RunOptions {
-    // Set (or, with a value of std::nullopt-like "\x01unset", removed) on top of the test's own environment.
+    // Set on top of the test's own environment; the names in unset are removed from it first.
     std::map<std::string, std::string> env;
     std::vector<std::string> unset;
     std::string stdin_data;   // written to the child's standard input (a pipe)
