@@ -20,15 +20,6 @@
 namespace tuvrek {
 namespace {
 
-std::string join(const std::vector<std::string>& items, std::string_view separator) {
-    std::string out;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i) out += separator;
-        out += items[i];
-    }
-    return out;
-}
-
 std::string_view mode_text(bool read_write) { return read_write ? "read/write" : "read-only"; }
 
 Result<std::vector<Entry>, CliError> load_config() {

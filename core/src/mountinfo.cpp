@@ -54,7 +54,15 @@ std::optional<MountInfoEntry> parse_mountinfo_line(std::string_view line) {
     for (auto option : split(left[5], ',')) entry.options.emplace_back(lossy_utf8(option));
     entry.fs_type = lossy_utf8(right[0]);
     entry.source = unescape_mount_field(right[1]);
+    if (right.size() > 2) {
+        for (auto option : split(right[2], ',')) entry.super_options.emplace_back(lossy_utf8(option));
+    }
     return entry;
+}
+
+bool MountInfoEntry::read_only() const {
+    const auto begins_ro = [](const std::vector<std::string>& list) { return !list.empty() && list.front() == "ro"; };
+    return begins_ro(options) || begins_ro(super_options);
 }
 
 std::vector<MountInfoEntry> parse_mountinfo(std::string_view text) {

@@ -3,29 +3,18 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <cstdlib>
 #include <vector>
 
-namespace tuvrek {
+#include "tuvrek/text.hpp"
 
-std::optional<std::uint32_t> parse_u32(std::string_view text) {
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    if (text.empty()) return std::nullopt;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-    }
-    std::uint32_t value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
+namespace tuvrek {
 
 // Digits only, so a value that is not UTF-8 can never pass.
 std::optional<std::uint32_t> env_u32(const char* name) {
     const char* value = std::getenv(name);
     if (value == nullptr) return std::nullopt;
-    return parse_u32(value);
+    return parse_decimal_u32(value);
 }
 
 std::uint32_t primary_group_of(std::uint32_t uid) {

@@ -28,15 +28,6 @@ bool is_system_folder(std::string_view mountpoint) {
     return std::find(SYSTEM_FOLDERS.begin(), SYSTEM_FOLDERS.end(), mountpoint) != SYSTEM_FOLDERS.end();
 }
 
-std::string join(const std::vector<std::string>& items, std::string_view separator) {
-    std::string out;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i != 0) out += separator;
-        out += items[i];
-    }
-    return out;
-}
-
 std::string fuse_root_warning(std::string_view trimmed_target) {
     std::string out = "With apfs-fuse your files are under ";
     out += trimmed_target;

@@ -5,6 +5,7 @@
 #include <unicode/utf8.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -116,6 +117,27 @@ bool ascii_iequal(std::string_view a, std::string_view b) {
 std::string_view strip_trailing_slashes(std::string_view text) {
     while (!text.empty() && text.back() == '/') text.remove_suffix(1);
     return text;
+}
+
+std::optional<std::uint32_t> parse_decimal_u32(std::string_view text) {
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty()) return std::nullopt;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+    }
+    std::uint32_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+std::string join(const std::vector<std::string>& items, std::string_view separator) {
+    std::string out;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i != 0) out += separator;
+        out += items[i];
+    }
+    return out;
 }
 
 std::string os_error_text(int errnum) {

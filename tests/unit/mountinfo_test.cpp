@@ -21,21 +21,22 @@ TEST(MountinfoLine, FieldsAroundTheSeparator) {
     const LineCase cases[] = {
         {"optional fields are skipped",
          "36 35 98:0 /mnt1 /mnt2 rw,noatime master:1 - ext3 /dev/root rw,errors=continue",
-         MountInfoEntry{"/mnt2", "ext3", "/dev/root", {"rw", "noatime"}}},
+         MountInfoEntry{"/mnt2", "ext3", "/dev/root", {"rw", "noatime"}, {"rw", "errors=continue"}}},
         {"several optional fields",
          "36 35 98:0 / /mnt rw shared:1 master:2 propagate_from:3 - xfs /dev/sda1 rw",
-         MountInfoEntry{"/mnt", "xfs", "/dev/sda1", {"rw"}}},
+         MountInfoEntry{"/mnt", "xfs", "/dev/sda1", {"rw"}, {"rw"}}},
         {"no optional fields (FUSE)",
          "120 30 0:52 / /mnt/mac ro,nosuid,nodev - fuse.apfs-fuse apfs-fuse ro,user_id=0,group_id=0",
-         MountInfoEntry{"/mnt/mac", "fuse.apfs-fuse", "apfs-fuse", {"ro", "nosuid", "nodev"}}},
+         MountInfoEntry{"/mnt/mac", "fuse.apfs-fuse", "apfs-fuse", {"ro", "nosuid", "nodev"},
+                        {"ro", "user_id=0", "group_id=0"}}},
         {"superblock options may be missing", "1 2 3:4 / /x rw - tmpfs tmpfs",
          MountInfoEntry{"/x", "tmpfs", "tmpfs", {"rw"}}},
         {"escapes in mount point and source",
          "40 30 8:17 / /mnt/My\\040Disk rw - ntfs3 /dev/disk\\134x rw",
-         MountInfoEntry{"/mnt/My Disk", "ntfs3", "/dev/disk\\x", {"rw"}}},
+         MountInfoEntry{"/mnt/My Disk", "ntfs3", "/dev/disk\\x", {"rw"}, {"rw"}}},
         {"double blank makes an empty piece", "1 2 3:4 /  /x rw - ext4 /dev/a rw",
-         MountInfoEntry{"", "ext4", "/dev/a", {"/x"}}},
-        {"empty source piece", "1 2 3:4 / /x rw - ext4  rw", MountInfoEntry{"/x", "ext4", "", {"rw"}}},
+         MountInfoEntry{"", "ext4", "/dev/a", {"/x"}, {"rw"}}},
+        {"empty source piece", "1 2 3:4 / /x rw - ext4  rw", MountInfoEntry{"/x", "ext4", "", {"rw"}, {"rw"}}},
         {"five fields before the separator", "1 2 3:4 / /x - ext4 /dev/a rw", std::nullopt},
         {"no separator", "1 2 3:4 / /x rw ext4 /dev/a rw", std::nullopt},
         {"hyphen not between blanks", "1 2 3:4 / /x rw -ext4 /dev/a rw", std::nullopt},
@@ -43,6 +44,25 @@ TEST(MountinfoLine, FieldsAroundTheSeparator) {
         {"only the type after the separator", "1 2 3:4 / /x rw - ext4", std::nullopt},
     };
     for (const auto& c : cases) EXPECT_EQ(parse_mountinfo_line(c.line), c.entry) << c.what;
+}
+
+// The kernel keeps a journaled HFS+ volume read-only when asked for rw; only the superblock options say so.
+TEST(MountinfoLine, ReadOnlyWhenEitherOptionListBeginsWithRo) {
+    const struct {
+        const char* line;
+        bool read_only;
+    } cases[] = {
+        {"50 30 254:10 / /mnt/machfsj rw,relatime - hfsplus /dev/vda10 ro,umask=22,uid=0,gid=0,nls=utf8", true},
+        {"50 30 254:10 / /mnt/x ro,relatime - ext4 /dev/vda1 rw", true},
+        {"50 30 254:10 / /mnt/x rw,relatime - ext4 /dev/vda1 rw,errors=remount-ro", false},
+        {"50 30 254:10 / /mnt/x rw,relatime - tmpfs tmpfs", false},
+        {"50 30 254:10 / /mnt/x rw,relatime - ext4 /dev/vda1 errors=ro,ro", false},
+    };
+    for (const auto& c : cases) {
+        const auto entry = parse_mountinfo_line(c.line);
+        ASSERT_TRUE(entry) << c.line;
+        EXPECT_EQ(entry->read_only(), c.read_only) << c.line;
+    }
 }
 
 TEST(MountinfoUnescape, OctalEscapesOnly) {
@@ -71,7 +91,7 @@ TEST(MountinfoText, LinesAndCarriageReturns) {
         "5 6 7:8 / /b ro - vfat /dev/b\r\n"
         "9 9 9:9 / /c rw - xfs /dev/c";  // no final line feed
     const std::vector<MountInfoEntry> expected = {
-        {"/a", "ext4", "/dev/a", {"rw"}},
+        {"/a", "ext4", "/dev/a", {"rw"}, {"rw"}},
         {"/b", "vfat", "/dev/b", {"ro"}},
         {"/c", "xfs", "/dev/c", {"rw"}},
     };

@@ -17,34 +17,6 @@ using test::ScopedEnv;
 // A uid with no password entry: its primary group falls back to the uid itself.
 constexpr std::uint32_t kUnknownUid = 54321;
 
-TEST(ParseU32, AcceptsOnlyAnOptionalPlusAndDecimalDigits) {
-    struct Case {
-        const char* text;
-        std::optional<std::uint32_t> expected;
-    };
-    const Case cases[] = {
-        {"0", 0u},
-        {"1000", 1000u},
-        {"+1000", 1000u},
-        {"007", 7u},
-        {"4294967295", 4294967295u},
-        {"4294967296", std::nullopt},
-        {"99999999999999999999", std::nullopt},
-        {"", std::nullopt},
-        {"+", std::nullopt},
-        {"++1", std::nullopt},
-        {"-1", std::nullopt},
-        {"-0", std::nullopt},
-        {" 1000", std::nullopt},
-        {"1000 ", std::nullopt},
-        {"10 00", std::nullopt},
-        {"0x10", std::nullopt},
-        {"1e3", std::nullopt},
-        {"\xd9\xa1", std::nullopt},  // ARABIC-INDIC DIGIT ONE is a digit, but not an ASCII one
-    };
-    for (const Case& c : cases) EXPECT_EQ(parse_u32(c.text), c.expected) << '"' << c.text << '"';
-}
-
 TEST(PrimaryGroupOf, RootsGroupFromThePasswordDatabase) { EXPECT_EQ(primary_group_of(0), 0u); }
 
 TEST(PrimaryGroupOf, AnUnknownUserGivesItsOwnId) {

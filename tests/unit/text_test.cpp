@@ -125,5 +125,33 @@ TEST(EscapeControls, ControlsBecomeVisible) {
     for (const auto& [in, out] : cases) EXPECT_EQ(escape_controls(in), out) << testing::PrintToString(in);
 }
 
+TEST(ParseDecimalU32, AcceptsOnlyAnOptionalPlusAndDecimalDigits) {
+    struct Case {
+        const char* text;
+        std::optional<std::uint32_t> expected;
+    };
+    const Case cases[] = {
+        {"0", 0u},
+        {"1000", 1000u},
+        {"+1000", 1000u},
+        {"007", 7u},
+        {"4294967295", 4294967295u},
+        {"4294967296", std::nullopt},
+        {"99999999999999999999", std::nullopt},
+        {"", std::nullopt},
+        {"+", std::nullopt},
+        {"++1", std::nullopt},
+        {"-1", std::nullopt},
+        {"-0", std::nullopt},
+        {" 1000", std::nullopt},
+        {"1000 ", std::nullopt},
+        {"10 00", std::nullopt},
+        {"0x10", std::nullopt},
+        {"1e3", std::nullopt},
+        {"\xd9\xa1", std::nullopt},  // ARABIC-INDIC DIGIT ONE is a digit, but not an ASCII one
+    };
+    for (const Case& c : cases) EXPECT_EQ(parse_decimal_u32(c.text), c.expected) << '"' << c.text << '"';
+}
+
 }  // namespace
 }  // namespace tuvrek

@@ -12,7 +12,12 @@ struct MountInfoEntry {
     std::string mount_point;
     std::string fs_type;
     std::string source;
-    std::vector<std::string> options;
+    std::vector<std::string> options;        // per-mount options
+    std::vector<std::string> super_options;  // the filesystem's own; empty when the line has none
+
+    // The kernel may keep a mount asked for read/write read-only (a journaled HFS+ volume), and
+    // then only the superblock options say so.
+    bool read_only() const;
 
     bool operator==(const MountInfoEntry&) const = default;
 };

@@ -18,7 +18,5 @@ struct UserIdentity {
 UserIdentity user_identity();
 std::uint32_t primary_group_of(std::uint32_t uid);
 std::optional<std::uint32_t> env_u32(const char* name);
-// An optional "+" then decimal digits, 0 to 4294967295, nothing else.
-std::optional<std::uint32_t> parse_u32(std::string_view text);
 
 }  // namespace tuvrek

@@ -1,8 +1,11 @@
 #pragma once
 // Text helpers shared by both programs: lossy UTF-8, Unicode white space, ASCII folding, system errors.
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tuvrek {
 
@@ -24,6 +27,12 @@ bool ascii_iequal(std::string_view a, std::string_view b);
 
 // The text without any trailing "/" (so "/" and "//" give the empty text).
 std::string_view strip_trailing_slashes(std::string_view text);
+
+// An optional "+" and decimal digits that fit 32 bits; nothing else (no spaces, no other bases).
+std::optional<std::uint32_t> parse_decimal_u32(std::string_view text);
+
+// The items with the separator between each two.
+std::string join(const std::vector<std::string>& items, std::string_view separator);
 
 // "<the system's description> (os error N)".
 std::string os_error_text(int errnum);
