@@ -1,38 +1,28 @@
 // automount add|remove|list|run: the startup mounts of automount.toml.
+#include "automount.hpp"
+
 #include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "commands.hpp"
-#include "exec.hpp"
-#include "execute.hpp"
+#include "drives_and_config.hpp"
+#include "external_commands.hpp"
+#include "mount.hpp"
+#include "mount_steps.hpp"
 #include "reply.hpp"
 #include "tuvrek/apfs.hpp"
 #include "tuvrek/config.hpp"
 #include "tuvrek/drives.hpp"
 #include "tuvrek/folders.hpp"
 #include "tuvrek/guards.hpp"
+#include "tuvrek/partition_lookup.hpp"
 #include "tuvrek/planner.hpp"
 #include "tuvrek/text.hpp"
 
 namespace tuvrek {
 namespace {
-
-std::string_view mode_text(bool read_write) { return read_write ? "read/write" : "read-only"; }
-
-Result<std::vector<Entry>, CliError> load_config() {
-    auto entries = load_automount_config();
-    if (!entries) return fail(cli_error("config", std::move(entries).error(), 1));
-    return std::move(entries).value();
-}
-
-Result<std::vector<Drive>, CliError> read_drives() {
-    auto drives = list_drives();
-    if (!drives) return fail(cli_error("lsblk", std::move(drives).error(), 1));
-    return std::move(drives).value();
-}
 
 // One line of `automount list`. File and device texts may hold anything, so controls are made visible.
 std::string entry_line(const Entry& entry) {
@@ -65,10 +55,8 @@ Result<void, std::string> mount_entry(bool json, const Partition& partition, con
 
 }  // namespace
 
-CommandResult run_automount_add(bool json, const MountArgs& args) {
-    auto drives = read_drives();
-    if (!drives) return fail(std::move(drives).error());
-    auto found = resolve_partition_arg(*drives, args.partition);
+Result<void, CliError> run_automount_add(bool json, const MountArgs& args) {
+    auto found = find_partition_arg(args.partition);
     if (!found) return fail(std::move(found).error());
     const Partition& partition = *found;
 
@@ -77,42 +65,35 @@ CommandResult run_automount_add(bool json, const MountArgs& args) {
             PlanError{PlanError::Kind::SystemPartition, join(partition.mountpoints, ", "), {}}));
 
     MountRequest request = build_mount_request(partition, args);
-    ApfsSupport apfs = check_apfs_support();
-    auto planned = plan_mount(partition, request, apfs);
-    if (!planned) return fail(plan_error_message(planned.error()));
+    auto planned = plan_request(partition, request);
+    if (!planned) return fail(std::move(planned).error());
     const MountPlan& plan = *planned;
 
     if (args.dry_run) {
         print_success(json, "Would mount " + partition.path + " at " + plan.target + " at startup.");
         return {};
     }
-    if (!args.yes && plan.experimental) {
-        if (!plan.warnings.empty()) print_warning(plan.warnings.front());
-        if (!confirm("Mount it read/write anyway?")) return fail(not_confirmed_error());
-    }
-    if (!plan.missing_packages.empty()) {
-        auto installed = install_missing_packages(json, plan.missing_packages, args.yes);
-        if (!installed) return fail(std::move(installed).error());
-    }
+    auto ready = confirm_and_install(json, plan, args.yes);
+    if (!ready) return fail(std::move(ready).error());
     auto added = add_startup_entry(json, partition, request, plan);
     if (!added) return fail(std::move(added).error());
 
     print_success(json,
-                  partition.path + " will be mounted at " + plan.target + " at startup" +
-                      (args.rw ? ", read/write" : ", read-only") + ".",
+                  partition.path + " will be mounted at " + plan.target + " at startup, " +
+                      std::string(mode_text(args.rw)) + ".",
                   nlohmann::json{{"target", plan.target}});
     return {};
 }
 
-CommandResult run_automount_remove(bool json, const std::string& target) {
+Result<void, CliError> run_automount_remove(bool json, const std::string& target) {
     auto loaded = load_config();
     if (!loaded) return fail(std::move(loaded).error());
     std::vector<Entry> entries = std::move(loaded).value();
 
     if (remove_matching_entries(entries, target) == 0)
         return fail(cli_error("not-found", target + " isn't mounted at startup.", 1));
-    auto saved = save_automount_config(entries);
-    if (!saved) return fail(cli_error("config", std::move(saved).error(), 1));
+    auto saved = save_config(entries);
+    if (!saved) return fail(std::move(saved).error());
 
     if (entries.empty()) {
         const std::string unit(kStartupUnit);
@@ -126,7 +107,7 @@ CommandResult run_automount_remove(bool json, const std::string& target) {
     return {};
 }
 
-CommandResult run_automount_list(bool json) {
+Result<void, CliError> run_automount_list(bool json) {
     auto loaded = load_config();
     if (!loaded) return fail(std::move(loaded).error());
     const std::vector<Entry>& entries = *loaded;
@@ -145,7 +126,7 @@ CommandResult run_automount_list(bool json) {
     return {};
 }
 
-CommandResult run_automount_run(bool json) {
+Result<void, CliError> run_automount_run(bool json) {
     auto loaded = load_config();
     if (!loaded) return fail(std::move(loaded).error());
     const std::vector<Entry>& entries = *loaded;

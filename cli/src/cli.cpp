@@ -1,8 +1,7 @@
 #include "cli.hpp"
 
-#include <algorithm>
-#include <charconv>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <string_view>
@@ -17,13 +16,13 @@ namespace {
 
 constexpr std::string_view kProgram = "tuvrek-disk";
 
-// Keeps the hidden alias `umount` out of the subcommand list.
+// Keeps the hidden alias `umount` out of the subcommand list: the library lays out the line of a
+// stand-in that has the subcommand's name and about text but no aliases.
 class HelpFormatter : public CLI::Formatter {
 public:
     std::string make_subcommand(const CLI::App* sub) const override {
-        std::stringstream out;
-        CLI::detail::format_help(out, sub->get_name(), sub->get_description(), get_column_width());
-        return out.str();
+        CLI::App without_aliases{sub->get_description(), sub->get_name()};
+        return CLI::Formatter::make_subcommand(&without_aliases);
     }
 };
 
@@ -32,15 +31,9 @@ public:
 CLI::Validator decimal_u32() {
     return CLI::Validator(
         [](std::string& text) -> std::string {
-            std::string_view digits = text;
-            if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
-            bool all_digits = !digits.empty() &&
-                              std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
-            std::uint32_t value = 0;
-            auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-            if (!all_digits || ec != std::errc{} || end != digits.data() + digits.size())
-                return "expected a whole number from 0 to 4294967295, got '" + text + "'";
-            text = std::to_string(value);
+            const std::optional<std::uint32_t> value = parse_decimal_u32(text);
+            if (!value) return "expected a whole number from 0 to 4294967295, got '" + text + "'";
+            text = std::to_string(*value);
             return {};
         },
         "", "decimal u32");
@@ -64,7 +57,7 @@ void add_globals(CLI::App& app, Matches& m) {
     app.add_flag("--elevated", m.elevated, "Already running with root rights; don't ask sudo again")->group("");
 }
 
-void mount_args_augment(CLI::App& app, MountArgs& args) {
+void declare_mount_args(CLI::App& app, MountArgs& args) {
     const std::string group = "MountArgs";
     app.add_option("-p,--partition", args.partition, "The partition: /dev/nvme1n1p2, nvme1n1p2 or its UUID")
         ->type_name("DEVICE")
@@ -92,6 +85,16 @@ void mount_args_augment(CLI::App& app, MountArgs& args) {
     app.add_flag("--startup", args.startup, "Also mount it at every startup (mount only)")->group(group);
 }
 
+// Declaring these nine options on four subcommands costs more than a whole listing: a subcommand
+// declares them when the parser reaches it, and every one before a help text is written.
+void mount_args_augment(CLI::App& app, MountArgs& args, std::vector<std::function<void()>>& before_help) {
+    auto declare = [&app, &args] {
+        if (app.get_option_no_throw("--partition") == nullptr) declare_mount_args(app, args);
+    };
+    app.preparse_callback([declare](std::size_t) { declare(); });
+    before_help.push_back(declare);
+}
+
 CLI::App* add_subcommand(CLI::App& parent, Matches& m, const std::string& name, const std::string& about) {
     CLI::App* sub = parent.add_subcommand(name, about);
     add_globals(*sub, m);
@@ -104,16 +107,16 @@ void add_help_subcommand(CLI::App& parent, Matches& m) {
     help->add_option("SUBCOMMAND", m.help_path, "The subcommand to show the help of");
 }
 
-void build_cli_command(CLI::App& app, Matches& m) {
+void build_cli_command(CLI::App& app, Matches& m, std::vector<std::function<void()>>& before_help) {
     app.formatter(std::make_shared<HelpFormatter>());
-    app.set_version_flag("-V,--version", std::string(kProgram) + " 0.0.1");
+    app.set_version_flag("-V,--version", std::string(kProgram) + " " + TUVREK_VERSION);
     app.require_subcommand(0, 1);
     add_globals(app, m);
 
     CLI::App* list = add_subcommand(app, m, "list", "List drives and their partitions");
     list->add_flag("--all", m.all, "Also show EFI, swap and partitions without a filesystem")->group("List");
 
-    mount_args_augment(*add_subcommand(app, m, "mount", "Mount a partition"), m.mount);
+    mount_args_augment(*add_subcommand(app, m, "mount", "Mount a partition"), m.mount, before_help);
 
     CLI::App* unmount = add_subcommand(app, m, "unmount", "Unmount a folder or a partition");
     unmount->alias("umount");
@@ -125,11 +128,13 @@ void build_cli_command(CLI::App& app, Matches& m) {
         ->group("Unmount");
 
     mount_args_augment(
-        *add_subcommand(app, m, "plan", "Show how a partition would be mounted, without mounting it"), m.plan);
+        *add_subcommand(app, m, "plan", "Show how a partition would be mounted, without mounting it"), m.plan,
+        before_help);
 
     CLI::App* automount = add_subcommand(app, m, "automount", "Partitions mounted at startup");
     automount->require_subcommand(0, 1);
-    mount_args_augment(*add_subcommand(*automount, m, "add", "Mount a partition at every startup"), m.add);
+    mount_args_augment(*add_subcommand(*automount, m, "add", "Mount a partition at every startup"), m.add,
+                       before_help);
     add_subcommand(*automount, m, "remove", "Stop mounting a folder (or partition UUID) at startup")
         ->add_option("TARGET", m.remove_target)
         ->required()
@@ -179,6 +184,17 @@ void run_help_subcommand(const CLI::App& at, const std::string& at_name, const s
     print_help(*target, name, stdout);
 }
 
+struct CommandLine {
+    Matches m;
+    CLI::App app{"Mount any partition, macOS ones included", std::string(kProgram)};
+    std::vector<std::function<void()>> before_help;
+
+    CommandLine() {
+        build_cli_command(app, m, before_help);
+        app.failure_message(failure_message);
+    }
+};
+
 }  // namespace
 
 std::vector<std::string> next_arg(const std::vector<std::string>& args) {
@@ -197,10 +213,13 @@ std::variant<Cli, int> parse_command_line(const std::vector<std::string>& args) 
         }
     }
 
-    Matches m;
-    CLI::App app{"Mount any partition, macOS ones included", std::string(kProgram)};
-    build_cli_command(app, m);
-    app.failure_message(failure_message);
+    // The command tree is built once (it costs far more than a parse); each parse starts from empty
+    // matches and cleared results.
+    static CommandLine parser;
+    parser.m = Matches{};
+    parser.app.clear();
+    Matches& m = parser.m;
+    CLI::App& app = parser.app;
 
     // The library wants the arguments after the program name, last first.
     std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -210,6 +229,7 @@ std::variant<Cli, int> parse_command_line(const std::vector<std::string>& args) 
 
         auto [at, name] = deepest(app);
         if (at->get_name() == "help") {
+            for (const auto& declare : parser.before_help) declare();
             run_help_subcommand(*at->get_parent(), name.substr(0, name.size() - 5), m.help_path);
             return 0;
         }

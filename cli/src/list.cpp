@@ -1,10 +1,12 @@
+#include "list.hpp"
+
 #include <array>
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "commands.hpp"
+#include "drives_and_config.hpp"
 #include "reply.hpp"
 #include "tuvrek/config.hpp"
 #include "tuvrek/guards.hpp"
@@ -64,13 +66,10 @@ const Entry* startup_entry(const std::vector<Entry>& entries, const Partition& p
 // Device data (labels, models, paths) is whatever the drive's owner wrote: its control characters are
 // shown as escapes so they cannot drive the terminal.
 std::string partition_line(const Partition& partition, const std::vector<Entry>& entries) {
-    std::string mounts;
-    for (const std::string& mountpoint : partition.mountpoints) {
-        if (!mounts.empty()) mounts += ", ";
-        mounts += escape_controls(mountpoint);
-    }
-    if (mounts.empty()) mounts = "-";
-    else if (has_system_mountpoint(partition.mountpoints)) mounts += " (system)";
+    std::vector<std::string> shown;
+    for (const std::string& mountpoint : partition.mountpoints) shown.push_back(escape_controls(mountpoint));
+    std::string mounts = shown.empty() ? std::string("-") : join(shown, ", ");
+    if (has_system_mountpoint(partition.mountpoints)) mounts += " (system)";
 
     const std::array<std::string, 6> cells{
         escape_controls(partition.path),
@@ -140,9 +139,9 @@ nlohmann::json drives_to_json(const std::vector<Drive>& drives, const std::vecto
 
 }  // namespace
 
-CommandResult run_list(bool json, bool all) {
-    auto drives = list_drives();
-    if (!drives) return fail(cli_error("lsblk", std::move(drives).error(), 1));
+Result<void, CliError> run_list(bool json, bool all) {
+    auto drives = read_drives();
+    if (!drives) return fail(std::move(drives).error());
 
     // The startup marks are a courtesy: a broken configuration only hides them.
     std::vector<Entry> entries;

@@ -7,9 +7,13 @@
 #include <variant>
 #include <vector>
 
+#include "automount.hpp"
 #include "cli.hpp"
-#include "commands.hpp"
+#include "list.hpp"
+#include "mount.hpp"
+#include "privilege.hpp"
 #include "reply.hpp"
+#include "unmount.hpp"
 
 namespace tuvrek {
 namespace {
@@ -37,7 +41,7 @@ bool may_run_now(const Cli& cli) {
         cli.command);
 }
 
-CommandResult dispatch(const Cli& cli) {
+Result<void, CliError> dispatch(const Cli& cli) {
     const bool json = cli.json;
     return std::visit(
         Overloaded{
@@ -88,7 +92,7 @@ int main(int argc, char** argv) {
 
     if (!tuvrek::may_run_now(cli)) return tuvrek::rerun_with_sudo(cli.json, received);
 
-    tuvrek::CommandResult result = tuvrek::dispatch(cli);
+    tuvrek::Result<void, tuvrek::CliError> result = tuvrek::dispatch(cli);
     if (!result) return tuvrek::print_error(cli.json, std::move(result).error());
     return 0;
 }

@@ -1,9 +1,9 @@
 // plan and mount: find the partition, plan its mount, then show the plan or carry it out.
+#include "mount.hpp"
+
 #include <string>
 
-#include "commands.hpp"
-#include "execute.hpp"
-#include "exec.hpp"
+#include "mount_steps.hpp"
 #include "reply.hpp"
 #include "tuvrek/apfs.hpp"
 #include "tuvrek/folders.hpp"
@@ -19,21 +19,11 @@ struct Planned {
     MountPlan plan;
 };
 
-Result<MountPlan, CliError> plan_for(const Partition& partition, const MountRequest& request) {
-    // Gathered afresh for every plan: an installation in between may have changed the answer.
-    ApfsSupport apfs = check_apfs_support();
-    auto planned = plan_mount(partition, request, apfs);
-    if (!planned) return fail(plan_error_message(planned.error()));
-    return std::move(*planned);
-}
-
 Result<Planned, CliError> find_and_plan(const MountArgs& args) {
-    auto drives = list_drives();
-    if (!drives) return fail(cli_error("lsblk", std::move(drives.error()), 1));
-    auto partition = resolve_partition_arg(*drives, args.partition);
+    auto partition = find_partition_arg(args.partition);
     if (!partition) return fail(std::move(partition.error()));
     MountRequest request = build_mount_request(*partition, args);
-    auto plan = plan_for(*partition, request);
+    auto plan = plan_request(*partition, request);
     if (!plan) return fail(std::move(plan.error()));
     return Planned{std::move(*partition), std::move(request), std::move(*plan)};
 }
@@ -56,7 +46,17 @@ MountRequest build_mount_request(const Partition& partition, const MountArgs& ar
     return request;
 }
 
-CommandResult run_plan(bool json, const MountArgs& args) {
+Result<MountPlan, CliError> plan_request(const Partition& partition, const MountRequest& request) {
+    // Gathered afresh for every plan: an installation in between may have changed the answer.
+    ApfsSupport apfs = check_apfs_support();
+    auto planned = plan_mount(partition, request, apfs);
+    if (!planned) return fail(plan_error_message(planned.error()));
+    return std::move(*planned);
+}
+
+std::string_view mode_text(bool read_write) { return read_write ? "read/write" : "read-only"; }
+
+Result<void, CliError> run_plan(bool json, const MountArgs& args) {
     auto planned = find_and_plan(args);
     if (!planned) return fail(std::move(planned.error()));
     if (json) {
@@ -67,7 +67,7 @@ CommandResult run_plan(bool json, const MountArgs& args) {
     return {};
 }
 
-CommandResult run_mount(bool json, const MountArgs& args) {
+Result<void, CliError> run_mount(bool json, const MountArgs& args) {
     auto planned = find_and_plan(args);
     if (!planned) return fail(std::move(planned.error()));
     const Partition& partition = planned->partition;
@@ -84,35 +84,32 @@ CommandResult run_mount(bool json, const MountArgs& args) {
     if (!folder) return fail(plan_error_message(folder.error()));
     const bool exists = folder->exists;
 
-    if (!args.yes && plan.experimental) {
-        if (!plan.warnings.empty()) print_warning(plan.warnings.front());
-        if (!confirm("Mount it read/write anyway?")) return fail(not_confirmed_error());
-    }
-
+    auto ready = confirm_and_install(json, plan, args.yes);
+    if (!ready) return fail(std::move(ready.error()));
     if (!plan.missing_packages.empty()) {
-        auto installed = install_missing_packages(json, plan.missing_packages, args.yes);
-        if (!installed) return fail(std::move(installed.error()));
-        auto replanned = plan_for(partition, request);
+        auto replanned = plan_request(partition, request);
         if (!replanned) return fail(std::move(replanned.error()));
         plan = std::move(*replanned);
     }
 
     auto done = execute_mount_plan(json, plan, exists);
     if (!done) return fail(std::move(done.error()));
+    const bool read_write = *done;
 
     // The experimental warning was shown before the question, or accepted with --yes.
     for (const auto& warning : plan.warnings) {
         if (warning.find("experimental") == std::string::npos) print_warning(warning);
     }
 
-    std::string message = "Mounted " + plan.device + " at " + plan.target + " (" +
-                          (plan.read_write ? "read/write" : "read-only") + ").";
+    std::string message = "Mounted " + plan.device + " at " + plan.target + " (";
+    message += mode_text(read_write);
+    message += ").";
     if (args.startup) {
         auto added = add_startup_entry(json, partition, request, plan);
         if (!added) return fail(std::move(added.error()));
         message += " It will be mounted at startup too.";
     }
-    print_success(json, message, nlohmann::json{{"target", plan.target}, {"read_write", plan.read_write}});
+    print_success(json, message, nlohmann::json{{"target", plan.target}, {"read_write", read_write}});
     return {};
 }
 

@@ -1,7 +1,8 @@
+#include "privilege.hpp"
+
 #include <string>
 #include <vector>
 
-#include "commands.hpp"
 #include "reply.hpp"
 #include "tuvrek/process.hpp"
 #include "tuvrek/text.hpp"

@@ -7,10 +7,17 @@ namespace tuvrek {
 
 namespace {
 
-// Flushed at once: a child started next writes to the same stream and must come after this line.
-// A failed write (a closed pipe) is dropped; the run goes on to its own exit status.
+// Every reply, message, warning and echo goes through here. Flushed at once: a child started next
+// writes to the same stream and must come after this line. A failed write (a closed pipe) is dropped;
+// the run goes on to its own exit status. A NUL (from a device's data or a child's words) would end
+// the line early for any reader of C strings, so it is shown as \x00, as escape_controls shows it.
 void write_line(std::FILE* to, std::string_view line) {
-    std::string text(line);
+    std::string text;
+    text.reserve(line.size() + 1);
+    for (char c : line) {
+        if (c == '\0') text += "\\x00";
+        else text += c;
+    }
     text += '\n';
     std::fwrite(text.data(), 1, text.size(), to);
     std::fflush(to);

@@ -1,22 +1,16 @@
 #include "tuvrek/apfs.hpp"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
 
-#include <unicode/utf8.h>
-
+#include "dir_handle.hpp"
 #include "tuvrek/process.hpp"
 #include "tuvrek/text.hpp"
 #include "whole_file.hpp"
@@ -38,11 +32,6 @@ fs::path env_path(const char* name, const char* fallback) {
     const char* value = std::getenv(name);
     return value != nullptr ? fs::path(value) : fs::path(fallback);
 }
-
-struct DirCloser {
-    void operator()(DIR* dir) const { closedir(dir); }
-};
-using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
 // One step over a modules folder: the content of the next entry's pkgbase file that can be read.
 std::optional<std::string> read_kernel_pkgbase(DIR* dir, const fs::path& folder) {
@@ -97,20 +86,16 @@ bool fuse_available() {
 
 // The first white-space separated word of a line, white space in the Unicode sense.
 std::optional<std::string> first_word(std::string_view line) {
-    const auto* s = reinterpret_cast<const std::uint8_t*>(line.data());
-    const auto length = static_cast<std::int64_t>(line.size());
-    std::int64_t i = 0;
-    std::int64_t begin = -1;
-    while (i < length) {
-        const std::int64_t start = i;
-        UChar32 c = 0;
-        U8_NEXT_OR_FFFD(s, i, length, c);
-        const bool blank = is_white_space(static_cast<char32_t>(c));
-        if (begin < 0 && !blank) begin = start;
-        if (begin >= 0 && blank) return std::string(line.substr(begin, start - begin));
+    std::size_t i = 0;
+    std::optional<std::size_t> begin;
+    while (i < line.size()) {
+        const std::size_t start = i;
+        const bool blank = is_white_space(next_code_point(line, i));
+        if (!begin && !blank) begin = start;
+        if (begin && blank) return std::string(line.substr(*begin, start - *begin));
     }
-    if (begin < 0) return std::nullopt;
-    return std::string(line.substr(begin));
+    if (!begin) return std::nullopt;
+    return std::string(line.substr(*begin));
 }
 
 std::set<std::string> installed_packages(const std::string& headers_package) {

@@ -5,11 +5,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <memory>
 
-#include <unicode/utf8.h>
-
+#include "dir_handle.hpp"
 #include "tuvrek/guards.hpp"
+#include "tuvrek/listing.hpp"
 #include "tuvrek/mountinfo.hpp"
 #include "tuvrek/text.hpp"
 
@@ -24,11 +23,10 @@ std::string sanitise_label(std::string_view label) {
     std::size_t i = 0;
     while (i < text.size()) {
         const std::size_t start = i;
-        UChar32 c;
-        U8_NEXT_UNSAFE(text.data(), i, c);
-        if (is_white_space(static_cast<char32_t>(c))) {
+        const char32_t c = next_code_point(text, i);
+        if (is_white_space(c)) {
             out += '-';
-        } else if (c == '-' || c == '_' || c == '.' || is_alphanumeric(static_cast<char32_t>(c))) {
+        } else if (c == '-' || c == '_' || c == '.' || is_alphanumeric(c)) {
             out.append(text, start, i - start);
         }
     }
@@ -37,10 +35,6 @@ std::string sanitise_label(std::string_view label) {
     const std::size_t last = out.find_last_not_of('.');
     return out.substr(first, last - first + 1);
 }
-
-struct DirCloser {
-    void operator()(DIR* dir) const { closedir(dir); }
-};
 
 Failure<PlanError> refuse(PlanError::Kind kind) { return fail(PlanError{kind, {}, {}}); }
 
@@ -73,7 +67,7 @@ Result<FolderCheck, PlanError> check_mount_folder(std::string_view folder) {
     }
 
     // A path with a NUL byte names nothing on disk; the C calls would see only its first part.
-    if (folder.find('\0') != std::string_view::npos) return FolderCheck{false};
+    if (holds_nul(folder)) return FolderCheck{false};
     const std::string path(folder);
 
     struct stat info {};
@@ -82,7 +76,7 @@ Result<FolderCheck, PlanError> check_mount_folder(std::string_view folder) {
 
     if (mount_at(folder)) return refuse(E::FolderInUse);
 
-    const std::unique_ptr<DIR, DirCloser> listing(opendir(path.c_str()));
+    const DirHandle listing(opendir(path.c_str()));
     if (!listing) return refuse(E::FolderNotEmpty);
     if (!is_folder_empty(listing.get())) return refuse(E::FolderNotEmpty);
     return FolderCheck{true};

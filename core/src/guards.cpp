@@ -15,33 +15,9 @@ bool is_data_partition(const Partition& partition) {
 }
 
 bool has_system_mountpoint(std::span<const std::string> mountpoints) {
-    static constexpr std::string_view kSystemMountpoints[] = {
-        "/", "/boot", "/boot/efi", "/efi", "/home", "/var", "/usr", "[SWAP]",
-    };
     return std::any_of(mountpoints.begin(), mountpoints.end(), [](const std::string& mountpoint) {
-        return std::find(std::begin(kSystemMountpoints), std::end(kSystemMountpoints), mountpoint) !=
-               std::end(kSystemMountpoints);
+        return std::find(SYSTEM_FOLDERS.begin(), SYSTEM_FOLDERS.end(), mountpoint) != SYSTEM_FOLDERS.end();
     });
-}
-
-const Partition* find_partition(const std::vector<Drive>& drives, std::string_view text) {
-    const std::string_view short_form =
-        (text.size() > 4 && text.starts_with("/dev/")) ? text.substr(5) : text;
-    for (const auto& drive : drives) {
-        for (const auto& partition : drive.partitions) {
-            if (partition.path == text || partition.name == short_form ||
-                (partition.uuid && ascii_iequal(*partition.uuid, text))) {
-                return &partition;
-            }
-        }
-    }
-    return nullptr;
-}
-
-std::string partition_display_label(const Partition& partition) {
-    if (partition.label) return *partition.label;
-    if (partition.part_label) return *partition.part_label;
-    return partition.name;
 }
 
 }  // namespace tuvrek

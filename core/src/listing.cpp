@@ -57,6 +57,12 @@ std::string drive_display_name(const Drive& drive) {
     return drive.name;
 }
 
+std::string partition_display_label(const Partition& partition) {
+    if (partition.label) return *partition.label;
+    if (partition.part_label) return *partition.part_label;
+    return partition.name;
+}
+
 std::string format_size(std::uint64_t bytes) {
     if (bytes < 1000) return std::to_string(bytes) + " B";
     static constexpr std::array<const char*, 5> kUnits{"KB", "MB", "GB", "TB", "PB"};

@@ -1,10 +1,13 @@
 #include "tuvrek/planner.hpp"
 
-#include <algorithm>
 #include <string>
 #include <utility>
 
+#include <nlohmann/json.hpp>
+
+#include "tuvrek/cli_error.hpp"
 #include "tuvrek/filesystem.hpp"
+#include "tuvrek/guards.hpp"
 #include "tuvrek/text.hpp"
 
 namespace tuvrek {
@@ -23,10 +26,6 @@ constexpr std::string_view kWarnOwners =
     "doesn't own.";
 
 constexpr std::string_view kApfsModule = "apfs";
-
-bool is_system_folder(std::string_view mountpoint) {
-    return std::find(SYSTEM_FOLDERS.begin(), SYSTEM_FOLDERS.end(), mountpoint) != SYSTEM_FOLDERS.end();
-}
 
 std::string fuse_root_warning(std::string_view trimmed_target) {
     std::string out = "With apfs-fuse your files are under ";
@@ -125,7 +124,7 @@ Result<MountPlan, PlanError> plan_mount(const Partition& partition, const MountR
     if (!partition.fs) return fail(PlanError{E::NoFilesystem, {}, {}});
     const Filesystem& fs = *partition.fs;
 
-    if (std::any_of(partition.mountpoints.begin(), partition.mountpoints.end(), is_system_folder)) {
+    if (has_system_mountpoint(partition.mountpoints)) {
         return fail(PlanError{E::SystemPartition, join(partition.mountpoints, ", "), {}});
     }
     if (!partition.mountpoints.empty()) {

@@ -7,39 +7,55 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <string_view>
 #include <utility>
+
+#include "tuvrek/text.hpp"
+#include "unique_fd.hpp"
 
 extern char** environ;
 
 namespace tuvrek {
 namespace {
 
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    ~UniqueFd() { reset(); }
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
+// Every category that LC_ALL overrides, but messages.
+constexpr std::array<std::string_view, 11> kLocaleCategories = {
+    "LC_CTYPE", "LC_NUMERIC", "LC_TIME",      "LC_COLLATE",     "LC_MONETARY",       "LC_PAPER",
+    "LC_NAME",  "LC_ADDRESS", "LC_TELEPHONE", "LC_MEASUREMENT", "LC_IDENTIFICATION",
 };
+
+std::string_view variable_name(std::string_view item) { return item.substr(0, item.find('=')); }
+
+// Our environment with messages in the C locale: what a child says is read and matched ("target is
+// busy"), so it must not be translated. Only messages change: an LC_ALL, which would override
+// LC_MESSAGES, is spread over the other categories, so UTF-8 names, dates and numbers stay as the
+// user has them. gettext ignores LANGUAGE under the C locale.
+std::vector<std::string> child_environment() {
+    std::vector<std::string> env;
+    std::string_view all;
+    for (char** item = environ; *item != nullptr; ++item) {
+        const std::string_view text = *item;
+        const std::string_view name = variable_name(text);
+        if (name == "LC_ALL") all = text.substr(std::min(text.size(), name.size() + 1));
+        else if (name != "LC_MESSAGES") env.emplace_back(text);
+    }
+    // An empty LC_ALL counts as unset.
+    if (!all.empty()) {
+        std::erase_if(env, [](const std::string& item) {
+            return std::find(kLocaleCategories.begin(), kLocaleCategories.end(), variable_name(item)) !=
+                   kLocaleCategories.end();
+        });
+        for (const std::string_view category : kLocaleCategories) {
+            env.push_back(std::string(category) + "=" + std::string(all));
+        }
+    }
+    env.emplace_back("LC_MESSAGES=C");
+    return env;
+}
 
 struct Pipe {
     UniqueFd read;
@@ -135,6 +151,15 @@ int drain(std::array<std::pair<UniqueFd*, std::string*>, 2> streams) {
     }
 }
 
+// The null-ended array that posix_spawn takes; the texts must outlive it.
+std::vector<char*> c_string_array(const std::vector<std::string>& texts) {
+    std::vector<char*> array;
+    array.reserve(texts.size() + 1);
+    for (const auto& text : texts) array.push_back(const_cast<char*>(text.c_str()));
+    array.push_back(nullptr);
+    return array;
+}
+
 int wait_for(pid_t pid, int& raw) {
     for (;;) {
         if (::waitpid(pid, &raw, 0) == pid) return 0;
@@ -146,6 +171,10 @@ int wait_for(pid_t pid, int& raw) {
 
 Result<ProcessOutput, int> run_process(const std::vector<std::string>& argv, const SpawnOptions& options) {
     if (argv.empty()) return fail(EINVAL);
+    // The C calls would see each argument only up to a NUL: refused rather than passed on cut.
+    if (std::any_of(argv.begin(), argv.end(), [](const std::string& arg) { return holds_nul(arg); })) {
+        return fail(EINVAL);
+    }
 
     FileActions actions;
     SpawnAttributes attributes;
@@ -188,13 +217,12 @@ Result<ProcessOutput, int> run_process(const std::vector<std::string>& argv, con
     if (int e = set_up_output(options.out, STDOUT_FILENO, out_pipe)) return fail(e);
     if (int e = set_up_output(options.err, STDERR_FILENO, err_pipe)) return fail(e);
 
-    std::vector<char*> args;
-    args.reserve(argv.size() + 1);
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
+    const std::vector<char*> args = c_string_array(argv);
+    const std::vector<std::string> env = child_environment();
+    const std::vector<char*> envp = c_string_array(env);
 
     pid_t pid = -1;
-    const int spawn_error = posix_spawnp(&pid, args[0], actions.get(), attributes.get(), args.data(), environ);
+    const int spawn_error = posix_spawnp(&pid, args[0], actions.get(), attributes.get(), args.data(), envp.data());
     out_pipe.write.reset();
     err_pipe.write.reset();
     if (spawn_error != 0) return fail(spawn_error);

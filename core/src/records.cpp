@@ -1,15 +1,12 @@
 #include "tuvrek/records.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
 
+#include "file_replace.hpp"
 #include "tuvrek/text.hpp"
 #include "whole_file.hpp"
 
@@ -42,24 +39,11 @@ std::optional<Record> record_from(const nlohmann::json& element) {
     }
     if (!device || !target || !created_dir) return std::nullopt;
     if (!device->is_string() || !target->is_string() || !created_dir->is_boolean()) return std::nullopt;
-    return Record{device->get<std::string>(), target->get<std::string>(), created_dir->get<bool>()};
-}
-
-Result<void, std::string> write_all(const std::string& path, std::string_view bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return fail(os_error_text(errno));
-    while (!bytes.empty()) {
-        const ssize_t put = ::write(fd, bytes.data(), bytes.size());
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            const int error = errno;
-            ::close(fd);
-            return fail(os_error_text(error));
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(put));
-    }
-    if (::close(fd) != 0 && errno != EINTR) return fail(os_error_text(errno));
-    return {};
+    const auto& device_text = device->get_ref<const std::string&>();
+    const auto& target_text = target->get_ref<const std::string&>();
+    // Both become arguments and paths, which a NUL would cut short: such a record is malformed.
+    if (holds_nul(device_text) || holds_nul(target_text)) return std::nullopt;
+    return Record{device_text, target_text, created_dir->get<bool>()};
 }
 
 }  // namespace
@@ -106,7 +90,10 @@ Result<void, std::string> write_mount_records(const std::vector<Record>& records
         std::filesystem::create_directories(folder, error);
         if (error) return fail(os_error_text(error.value()));
     }
-    return write_all(records_path(), serialize_mount_records(records));
+    const std::string path = records_path();
+    auto replaced = replace_file(path, path + ".new", serialize_mount_records(records));
+    if (!replaced) return fail(os_error_text(replaced.error().errnum));
+    return Ok{};
 }
 
 Result<std::optional<Record>, std::string> take_record(std::string_view target) {

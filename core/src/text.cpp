@@ -16,34 +16,37 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
-// Decodes the code point at offset i (advancing i); ill-formed input gives U+FFFD for each maximal
-// invalid subpart, which is what every other decoder the user might compare with does too.
-char32_t next_code_point(std::string_view bytes, std::int64_t& i) {
-    const auto* s = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    const auto length = static_cast<std::int64_t>(bytes.size());
-    UChar32 c = 0;
-    U8_NEXT_OR_FFFD(s, i, length, c);
-    return static_cast<char32_t>(c);
-}
-
 struct CaseMapCloser {
     void operator()(UCaseMap* map) const { ucasemap_close(map); }
 };
 
 }  // namespace
 
+// U+FFFD for each maximal invalid subpart is what every other decoder the user might compare with
+// does too.
+char32_t next_code_point(std::string_view bytes, std::size_t& i) {
+    const auto* s = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const auto length = static_cast<std::int64_t>(bytes.size());
+    auto at = static_cast<std::int64_t>(i);
+    UChar32 c = 0;
+    U8_NEXT_OR_FFFD(s, at, length, c);
+    i = static_cast<std::size_t>(at);
+    return static_cast<char32_t>(c);
+}
+
+bool holds_nul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
+
 std::string lossy_utf8(std::string_view bytes) {
     std::string text;
     text.reserve(bytes.size());
-    std::int64_t i = 0;
-    const auto length = static_cast<std::int64_t>(bytes.size());
-    while (i < length) {
-        const std::int64_t start = i;
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const std::size_t start = i;
         const char32_t c = next_code_point(bytes, i);
         if (c == 0xFFFD) {
             text += kReplacement;  // a real U+FFFD has these same bytes
         } else {
-            text.append(bytes.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+            text.append(bytes.substr(start, i - start));
         }
     }
     return text;
@@ -70,19 +73,18 @@ bool is_alphanumeric(char32_t c) {
 
 std::string trim_white_space(std::string_view text) {
     // Ill-formed bytes count as U+FFFD, which is not white space, so they are never cut.
-    const auto length = static_cast<std::int64_t>(text.size());
-    std::int64_t i = 0;
-    std::int64_t begin = length;
-    std::int64_t end = 0;
-    while (i < length) {
-        const std::int64_t start = i;
+    std::size_t i = 0;
+    std::size_t begin = text.size();
+    std::size_t end = 0;
+    while (i < text.size()) {
+        const std::size_t start = i;
         if (!is_white_space(next_code_point(text, i))) {
-            if (begin == length) begin = start;
+            if (begin == text.size()) begin = start;
             end = i;
         }
     }
     if (begin >= end) return {};
-    return std::string(text.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin)));
+    return std::string(text.substr(begin, end - begin));
 }
 
 std::string to_lower_full(std::string_view text) {
@@ -151,10 +153,9 @@ std::string escape_controls(std::string_view text) {
     const std::string decoded = lossy_utf8(text);
     std::string escaped;
     escaped.reserve(decoded.size());
-    const auto length = static_cast<std::int64_t>(decoded.size());
-    std::int64_t i = 0;
-    while (i < length) {
-        const std::int64_t start = i;
+    std::size_t i = 0;
+    while (i < decoded.size()) {
+        const std::size_t start = i;
         const char32_t c = next_code_point(decoded, i);
         char buffer[8];
         if (c < 0x20 || c == 0x7F) {
@@ -164,7 +165,7 @@ std::string escape_controls(std::string_view text) {
             std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c));
             escaped += buffer;
         } else {
-            escaped.append(decoded, static_cast<std::size_t>(start), static_cast<std::size_t>(i - start));
+            escaped.append(decoded, start, i - start);
         }
     }
     return escaped;

@@ -1,6 +1,5 @@
 #include "compat.hpp"
 
-#include <cstdint>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -27,17 +26,6 @@ void run_notify_handler(GObject*, GParamSpec*, gpointer data) { (*static_cast<Ha
 [[maybe_unused]] void run_plain_handler(GObject*, gpointer data) { (*static_cast<Handler*>(data))(); }
 void run_response_handler(GObject*, const char* id, gpointer data) { (*static_cast<ResponseHandler*>(data))(id); }
 
-constexpr const char* kDialogKey = "brevane-compat-dialog";
-constexpr const char* kAlertKey = "brevane-compat-alert";
-constexpr const char* kPresentedKey = "brevane-compat-presented";
-
-// Each presented dialog gets the next number; the topmost one has the highest.
-std::uintptr_t next_presented = 1;
-
-void mark_presented(GtkWidget* dialog) {
-    g_object_set_data(G_OBJECT(dialog), kPresentedKey, reinterpret_cast<gpointer>(next_presented++));
-}
-
 #if !BREVANE_REAL_TOOLBAR_VIEW
 constexpr const char* kContentKey = "brevane-compat-content";
 constexpr const char* kLastTopBarKey = "brevane-compat-last-top-bar";
@@ -51,7 +39,6 @@ constexpr const char* kSpinKey = "brevane-compat-spin";
 GtkSpinButton* row_spin(GtkWidget* row) { return GTK_SPIN_BUTTON(g_object_get_data(G_OBJECT(row), kSpinKey)); }
 #endif
 #if !BREVANE_REAL_DIALOG
-constexpr const char* kContentWidthKey = "brevane-compat-content-width";
 constexpr const char* kClosedHandlersKey = "brevane-compat-closed-handlers";
 
 // AdwDialog's "closed" comes once; close-request on the stand-in window plays it.
@@ -85,15 +72,9 @@ GtkWindow* parent_window(GtkWidget* parent) {
 void present_standin(GtkWidget* dialog, GtkWidget* parent) {
     gtk_window_set_transient_for(GTK_WINDOW(dialog), parent_window(parent));
     gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
-    mark_presented(dialog);
     gtk_window_present(GTK_WINDOW(dialog));
 }
 #endif
-
-FolderChooser& folder_chooser_override() {
-    static FolderChooser chooser;
-    return chooser;
-}
 
 }  // namespace
 
@@ -107,7 +88,6 @@ void toolbar_view_add_top_bar(GtkWidget* view, GtkWidget* bar) {
 void toolbar_view_set_content(GtkWidget* view, GtkWidget* content) {
     adw_toolbar_view_set_content(ADW_TOOLBAR_VIEW(view), content);
 }
-GtkWidget* toolbar_view_get_content(GtkWidget* view) { return adw_toolbar_view_get_content(ADW_TOOLBAR_VIEW(view)); }
 #else
 GtkWidget* toolbar_view_new() { return gtk_box_new(GTK_ORIENTATION_VERTICAL, 0); }
 
@@ -119,16 +99,13 @@ void toolbar_view_add_top_bar(GtkWidget* view, GtkWidget* bar) {
 }
 
 void toolbar_view_set_content(GtkWidget* view, GtkWidget* content) {
-    if (GtkWidget* old = toolbar_view_get_content(view)) gtk_box_remove(GTK_BOX(view), old);
+    auto* old = static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(view), kContentKey));
+    if (old != nullptr) gtk_box_remove(GTK_BOX(view), old);
     g_object_set_data(G_OBJECT(view), kContentKey, content);
     if (content == nullptr) return;
     // The content takes the space the bars leave, as in the real view.
     gtk_widget_set_vexpand(content, TRUE);
     gtk_box_append(GTK_BOX(view), content);
-}
-
-GtkWidget* toolbar_view_get_content(GtkWidget* view) {
-    return static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(view), kContentKey));
 }
 #endif
 
@@ -183,23 +160,13 @@ void spin_row_set_value(GtkWidget* row, double value) { gtk_spin_button_set_valu
 // --- AdwDialog ---
 
 #if BREVANE_REAL_DIALOG
-GtkWidget* dialog_new() {
-    AdwDialog* dialog = adw_dialog_new();
-    g_object_set_data(G_OBJECT(dialog), kDialogKey, GINT_TO_POINTER(1));
-    return GTK_WIDGET(dialog);
-}
+GtkWidget* dialog_new() { return GTK_WIDGET(adw_dialog_new()); }
 void dialog_set_title(GtkWidget* dialog, const char* title) { adw_dialog_set_title(ADW_DIALOG(dialog), title); }
-const char* dialog_get_title(GtkWidget* dialog) { return adw_dialog_get_title(ADW_DIALOG(dialog)); }
 void dialog_set_content_width(GtkWidget* dialog, int width) {
     adw_dialog_set_content_width(ADW_DIALOG(dialog), width);
 }
-int dialog_get_content_width(GtkWidget* dialog) { return adw_dialog_get_content_width(ADW_DIALOG(dialog)); }
 void dialog_set_child(GtkWidget* dialog, GtkWidget* child) { adw_dialog_set_child(ADW_DIALOG(dialog), child); }
-GtkWidget* dialog_get_child(GtkWidget* dialog) { return adw_dialog_get_child(ADW_DIALOG(dialog)); }
-void dialog_present(GtkWidget* dialog, GtkWidget* parent) {
-    mark_presented(dialog);
-    adw_dialog_present(ADW_DIALOG(dialog), parent);
-}
+void dialog_present(GtkWidget* dialog, GtkWidget* parent) { adw_dialog_present(ADW_DIALOG(dialog), parent); }
 void dialog_close(GtkWidget* dialog) { adw_dialog_close(ADW_DIALOG(dialog)); }
 void dialog_on_closed(GtkWidget* dialog, std::function<void()> handler) {
     connect_boxed(dialog, "closed", G_CALLBACK(run_plain_handler), Handler(std::move(handler)));
@@ -209,7 +176,6 @@ GtkWidget* dialog_new() {
     GtkWidget* window = adw_window_new();
     gtk_window_set_modal(GTK_WINDOW(window), TRUE);
     gtk_window_set_destroy_with_parent(GTK_WINDOW(window), TRUE);
-    g_object_set_data(G_OBJECT(window), kDialogKey, GINT_TO_POINTER(1));
     g_object_set_data_full(G_OBJECT(window), kClosedHandlersKey, new ClosedHandlers,
                            [](gpointer data) { delete static_cast<ClosedHandlers*>(data); });
     g_signal_connect(window, "close-request", G_CALLBACK(on_standin_close_request), nullptr);
@@ -222,16 +188,11 @@ GtkWidget* dialog_new() {
     return window;
 }
 void dialog_set_title(GtkWidget* dialog, const char* title) { gtk_window_set_title(GTK_WINDOW(dialog), title); }
-const char* dialog_get_title(GtkWidget* dialog) { return gtk_window_get_title(GTK_WINDOW(dialog)); }
+// The stand-in window is as wide as the real dialog's content.
 void dialog_set_content_width(GtkWidget* dialog, int width) {
-    g_object_set_data(G_OBJECT(dialog), kContentWidthKey, GINT_TO_POINTER(width));
     gtk_window_set_default_size(GTK_WINDOW(dialog), width, -1);
 }
-int dialog_get_content_width(GtkWidget* dialog) {
-    return GPOINTER_TO_INT(g_object_get_data(G_OBJECT(dialog), kContentWidthKey));
-}
 void dialog_set_child(GtkWidget* dialog, GtkWidget* child) { adw_window_set_content(ADW_WINDOW(dialog), child); }
-GtkWidget* dialog_get_child(GtkWidget* dialog) { return adw_window_get_content(ADW_WINDOW(dialog)); }
 void dialog_present(GtkWidget* dialog, GtkWidget* parent) { present_standin(dialog, parent); }
 void dialog_close(GtkWidget* dialog) { gtk_window_close(GTK_WINDOW(dialog)); }
 void dialog_on_closed(GtkWidget* dialog, std::function<void()> handler) {
@@ -246,10 +207,7 @@ namespace {
 AdwAlertDialog* alert_of(GtkWidget* alert) { return ADW_ALERT_DIALOG(alert); }
 }  // namespace
 GtkWidget* alert_dialog_new(const char* heading, const char* body) {
-    AdwDialog* alert = adw_alert_dialog_new(heading, body);
-    g_object_set_data(G_OBJECT(alert), kDialogKey, GINT_TO_POINTER(1));
-    g_object_set_data(G_OBJECT(alert), kAlertKey, GINT_TO_POINTER(1));
-    return GTK_WIDGET(alert);
+    return GTK_WIDGET(adw_alert_dialog_new(heading, body));
 }
 void alert_dialog_add_response(GtkWidget* alert, const char* id, const char* label) {
     adw_alert_dialog_add_response(alert_of(alert), id, label);
@@ -263,35 +221,7 @@ void alert_dialog_set_default_response(GtkWidget* alert, const char* id) {
 void alert_dialog_set_close_response(GtkWidget* alert, const char* id) {
     adw_alert_dialog_set_close_response(alert_of(alert), id);
 }
-void alert_dialog_present(GtkWidget* alert, GtkWidget* parent) {
-    mark_presented(alert);
-    adw_dialog_present(ADW_DIALOG(alert), parent);
-}
-const char* alert_dialog_get_heading(GtkWidget* alert) { return adw_alert_dialog_get_heading(alert_of(alert)); }
-const char* alert_dialog_get_body(GtkWidget* alert) { return adw_alert_dialog_get_body(alert_of(alert)); }
-bool alert_dialog_has_response(GtkWidget* alert, const char* id) {
-    return adw_alert_dialog_has_response(alert_of(alert), id);
-}
-const char* alert_dialog_get_response_label(GtkWidget* alert, const char* id) {
-    return adw_alert_dialog_get_response_label(alert_of(alert), id);
-}
-AdwResponseAppearance alert_dialog_get_response_appearance(GtkWidget* alert, const char* id) {
-    return adw_alert_dialog_get_response_appearance(alert_of(alert), id);
-}
-const char* alert_dialog_get_default_response(GtkWidget* alert) {
-    return adw_alert_dialog_get_default_response(alert_of(alert));
-}
-const char* alert_dialog_get_close_response(GtkWidget* alert) {
-    return adw_alert_dialog_get_close_response(alert_of(alert));
-}
-void alert_dialog_choose_response(GtkWidget* alert, const char* id) {
-    // What a click on the response button does: the detailed "response", then the alert closes.
-    g_object_ref(alert);
-    g_autofree char* detailed = g_strdup_printf("response::%s", id);
-    g_signal_emit_by_name(alert, detailed, id);
-    adw_dialog_force_close(ADW_DIALOG(alert));
-    g_object_unref(alert);
-}
+void alert_dialog_present(GtkWidget* alert, GtkWidget* parent) { adw_dialog_present(ADW_DIALOG(alert), parent); }
 #else
 namespace {
 AdwMessageDialog* alert_of(GtkWidget* alert) { return ADW_MESSAGE_DIALOG(alert); }
@@ -300,8 +230,6 @@ GtkWidget* alert_dialog_new(const char* heading, const char* body) {
     GtkWidget* alert = adw_message_dialog_new(nullptr, heading, body);
     // The real alert lives inside its window and goes with it.
     gtk_window_set_destroy_with_parent(GTK_WINDOW(alert), TRUE);
-    g_object_set_data(G_OBJECT(alert), kDialogKey, GINT_TO_POINTER(1));
-    g_object_set_data(G_OBJECT(alert), kAlertKey, GINT_TO_POINTER(1));
     return alert;
 }
 void alert_dialog_add_response(GtkWidget* alert, const char* id, const char* label) {
@@ -317,30 +245,6 @@ void alert_dialog_set_close_response(GtkWidget* alert, const char* id) {
     adw_message_dialog_set_close_response(alert_of(alert), id);
 }
 void alert_dialog_present(GtkWidget* alert, GtkWidget* parent) { present_standin(alert, parent); }
-const char* alert_dialog_get_heading(GtkWidget* alert) { return adw_message_dialog_get_heading(alert_of(alert)); }
-const char* alert_dialog_get_body(GtkWidget* alert) { return adw_message_dialog_get_body(alert_of(alert)); }
-bool alert_dialog_has_response(GtkWidget* alert, const char* id) {
-    return adw_message_dialog_has_response(alert_of(alert), id);
-}
-const char* alert_dialog_get_response_label(GtkWidget* alert, const char* id) {
-    return adw_message_dialog_get_response_label(alert_of(alert), id);
-}
-AdwResponseAppearance alert_dialog_get_response_appearance(GtkWidget* alert, const char* id) {
-    return adw_message_dialog_get_response_appearance(alert_of(alert), id);
-}
-const char* alert_dialog_get_default_response(GtkWidget* alert) {
-    return adw_message_dialog_get_default_response(alert_of(alert));
-}
-const char* alert_dialog_get_close_response(GtkWidget* alert) {
-    return adw_message_dialog_get_close_response(alert_of(alert));
-}
-void alert_dialog_choose_response(GtkWidget* alert, const char* id) {
-    // adw_message_dialog_response emits the detailed "response"; the button click also closes it.
-    g_object_ref(alert);
-    adw_message_dialog_response(alert_of(alert), id);
-    gtk_window_close(GTK_WINDOW(alert));
-    g_object_unref(alert);
-}
 #endif
 
 void alert_dialog_on_response(GtkWidget* alert, const char* only_id, std::function<void(const char* id)> handler) {
@@ -348,53 +252,10 @@ void alert_dialog_on_response(GtkWidget* alert, const char* only_id, std::functi
     connect_boxed(alert, signal, G_CALLBACK(run_response_handler), ResponseHandler(std::move(handler)));
 }
 
-bool is_dialog(GtkWidget* widget) {
-    return widget != nullptr && g_object_get_data(G_OBJECT(widget), kDialogKey) != nullptr;
-}
-
-bool is_alert_dialog(GtkWidget* widget) {
-    return widget != nullptr && g_object_get_data(G_OBJECT(widget), kAlertKey) != nullptr;
-}
-
-GtkWidget* visible_dialog(GtkWidget* parent) {
-#if BREVANE_REAL_DIALOG
-    GtkRoot* root = gtk_widget_get_root(parent);
-    AdwDialog* dialog = nullptr;
-    if (ADW_IS_APPLICATION_WINDOW(root)) {
-        dialog = adw_application_window_get_visible_dialog(ADW_APPLICATION_WINDOW(root));
-    } else if (ADW_IS_WINDOW(root)) {
-        dialog = adw_window_get_visible_dialog(ADW_WINDOW(root));
-    }
-    return dialog != nullptr ? GTK_WIDGET(dialog) : nullptr;
-#else
-    GtkWindow* window = parent_window(parent);
-    GtkWidget* best = nullptr;
-    std::uintptr_t best_seq = 0;
-    GListModel* toplevels = gtk_window_get_toplevels();
-    for (guint i = 0, n = g_list_model_get_n_items(toplevels); i < n; ++i) {
-        auto* widget = static_cast<GtkWidget*>(g_list_model_get_item(toplevels, i));
-        auto seq = reinterpret_cast<std::uintptr_t>(g_object_get_data(G_OBJECT(widget), kPresentedKey));
-        if (is_dialog(widget) && seq > best_seq && gtk_widget_get_visible(widget) &&
-            gtk_window_get_transient_for(GTK_WINDOW(widget)) == window) {
-            best = widget;
-            best_seq = seq;
-        }
-        g_object_unref(widget);
-    }
-    return best;
-#endif
-}
-
 // --- Folder selection ---
-
-void set_folder_chooser(FolderChooser chooser) { folder_chooser_override() = std::move(chooser); }
 
 #if BREVANE_REAL_FILE_DIALOG
 void choose_folder(GtkWindow* parent, const char* title, GFile* initial_folder, FolderCallback callback) {
-    if (folder_chooser_override()) {
-        folder_chooser_override()(parent, title, initial_folder, std::move(callback));
-        return;
-    }
     GtkFileDialog* dialog = gtk_file_dialog_new();
     gtk_file_dialog_set_title(dialog, title);
     gtk_file_dialog_set_initial_folder(dialog, initial_folder);
@@ -413,10 +274,6 @@ void choose_folder(GtkWindow* parent, const char* title, GFile* initial_folder, 
 }
 #else
 void choose_folder(GtkWindow* parent, const char* title, GFile* initial_folder, FolderCallback callback) {
-    if (folder_chooser_override()) {
-        folder_chooser_override()(parent, title, initial_folder, std::move(callback));
-        return;
-    }
     GtkFileChooserNative* chooser =
         gtk_file_chooser_native_new(title, parent, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, nullptr, nullptr);
     gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(chooser), TRUE);

@@ -39,7 +39,6 @@ namespace compat {
 GtkWidget* toolbar_view_new();
 void toolbar_view_add_top_bar(GtkWidget* view, GtkWidget* bar);
 void toolbar_view_set_content(GtkWidget* view, GtkWidget* content);
-GtkWidget* toolbar_view_get_content(GtkWidget* view);
 
 // --- AdwSwitchRow --- (an AdwActionRow in both builds: adw_preferences_row_set_title,
 // adw_action_row_set_subtitle and gtk_widget_set_visible apply to it directly)
@@ -58,11 +57,8 @@ void spin_row_set_value(GtkWidget* row, double value);
 // --- AdwDialog ---
 GtkWidget* dialog_new();
 void dialog_set_title(GtkWidget* dialog, const char* title);
-const char* dialog_get_title(GtkWidget* dialog);
 void dialog_set_content_width(GtkWidget* dialog, int width);
-int dialog_get_content_width(GtkWidget* dialog);
 void dialog_set_child(GtkWidget* dialog, GtkWidget* child);
-GtkWidget* dialog_get_child(GtkWidget* dialog);
 // parent: any widget of the window the dialog belongs to (usually the main window).
 void dialog_present(GtkWidget* dialog, GtkWidget* parent);
 void dialog_close(GtkWidget* dialog);
@@ -80,31 +76,10 @@ void alert_dialog_set_close_response(GtkWidget* alert, const char* id);
 // The handler gets the chosen id. The function lives as long as the alert.
 void alert_dialog_on_response(GtkWidget* alert, const char* only_id, std::function<void(const char* id)> handler);
 void alert_dialog_present(GtkWidget* alert, GtkWidget* parent);
-const char* alert_dialog_get_heading(GtkWidget* alert);
-const char* alert_dialog_get_body(GtkWidget* alert);
-bool alert_dialog_has_response(GtkWidget* alert, const char* id);
-const char* alert_dialog_get_response_label(GtkWidget* alert, const char* id);
-AdwResponseAppearance alert_dialog_get_response_appearance(GtkWidget* alert, const char* id);
-const char* alert_dialog_get_default_response(GtkWidget* alert);
-const char* alert_dialog_get_close_response(GtkWidget* alert);
-// Chooses a response as the user's click does: the response handlers run and the alert closes.
-void alert_dialog_choose_response(GtkWidget* alert, const char* id);
-
-// Is this one of the dialogs above (plain or alert)?
-bool is_dialog(GtkWidget* widget);
-bool is_alert_dialog(GtkWidget* widget);
-// The topmost open dialog or alert presented over parent's window, or nullptr.
-GtkWidget* visible_dialog(GtkWidget* parent);
 
 // --- GtkFileDialog, folder selection ---
 // Called exactly once: with the chosen folder (borrowed for the call), or nullptr on cancel or error.
 using FolderCallback = std::function<void(GFile* folder)>;
 void choose_folder(GtkWindow* parent, const char* title, GFile* initial_folder, FolderCallback callback);
-
-// Tests replace the system chooser, which can't be driven under a virtual display; an empty
-// function restores it.
-using FolderChooser = std::function<void(GtkWindow* parent, const char* title, GFile* initial_folder,
-                                         FolderCallback callback)>;
-void set_folder_chooser(FolderChooser chooser);
 
 }  // namespace compat

@@ -1,5 +1,5 @@
 // brevane: the drive window.
-#include "app.hpp"
+#include "window.hpp"
 
 namespace {
 

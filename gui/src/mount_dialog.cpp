@@ -1,5 +1,6 @@
 // The mount dialog: the form for one partition, its live plan preview, and the action that starts the
 // privileged run.
+#include "mount_dialog.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -9,9 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "app.hpp"
 #include "compat.hpp"
+#include "markup.hpp"
 #include "tuvrek/apfs.hpp"
+#include "tuvrek/cli_error.hpp"
 #include "tuvrek/drives.hpp"
 #include "tuvrek/filesystem.hpp"
 #include "tuvrek/folders.hpp"
@@ -67,20 +69,6 @@ void connect_with_state(gpointer instance, const char* signal, GCallback handler
                           [](gpointer data, GClosure*) { delete static_cast<StateRef*>(data); }, GConnectFlags(0));
 }
 
-std::string joined(const std::vector<std::string>& parts, std::string_view separator) {
-    std::string out;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (i > 0) out += separator;
-        out += parts[i];
-    }
-    return out;
-}
-
-std::string markup_escaped(std::string_view text) {
-    g_autofree char* escaped = g_markup_escape_text(text.data(), static_cast<gssize>(text.size()));
-    return escaped;
-}
-
 // The spin row's value as a volume number: 0 (or less) means none.
 std::optional<std::uint32_t> volume_from_value(double value) {
     if (!(value >= 1.0)) return std::nullopt;
@@ -110,7 +98,7 @@ void refresh_mount_warnings(const MountDialogState& state) {
     auto plan = tuvrek::plan_mount(state.partition, request, *state.apfs_support);
     // A plan error waits for the action button; the preview only shows warnings.
     const std::vector<std::string> warnings = plan ? plan->warnings : std::vector<std::string>{};
-    gtk_label_set_label(state.warning_label, joined(warnings, "\n\n").c_str());
+    gtk_label_set_label(state.warning_label, tuvrek::join(warnings, "\n\n").c_str());
     gtk_widget_set_visible(GTK_WIDGET(state.warning_label), !warnings.empty());
 }
 
@@ -161,7 +149,7 @@ void ask_confirmation(const MountDialogState& state, const tuvrek::MountPlan& pl
     std::vector<std::string> paragraphs;
     if (packages) {
         paragraphs.push_back("Mounting " + plan.filesystem + " needs packages that aren't installed:\n\n" +
-                             joined(plan.missing_packages, "\n") +
+                             tuvrek::join(plan.missing_packages, "\n") +
                              "\n\nThey'll be installed from the Tuvrek repository.");
     }
     if (experimental) paragraphs.push_back(plan.warnings.empty() ? std::string() : plan.warnings.front());
@@ -174,7 +162,7 @@ void ask_confirmation(const MountDialogState& state, const tuvrek::MountPlan& pl
         heading = "Write to " + plan.filesystem + "?";
     }
 
-    GtkWidget* alert = compat::alert_dialog_new(heading.c_str(), joined(paragraphs, "\n\n").c_str());
+    GtkWidget* alert = compat::alert_dialog_new(heading.c_str(), tuvrek::join(paragraphs, "\n\n").c_str());
     compat::alert_dialog_add_response(alert, "cancel", "Cancel");
     compat::alert_dialog_add_response(alert, "go", "Continue");
     compat::alert_dialog_set_response_appearance(alert, "go",
@@ -265,7 +253,7 @@ void show_mount_dialog(GtkWindow* parent, const tuvrek::Partition& partition, Di
     state->dialog = dialog;
 
     GtkWidget* group = adw_preferences_group_new();
-    const std::string description = joined(
+    const std::string description = tuvrek::join(
         {partition.fs ? tuvrek::display_name(*partition.fs) : std::string(), tuvrek::format_size(partition.size),
          partition.path},
         kSeparator);

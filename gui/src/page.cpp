@@ -1,12 +1,16 @@
 // The drive page: one group per drive, one row per shown partition, rebuilt whole from fresh data.
+#include "page.hpp"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "app.hpp"
+#include "markup.hpp"
+#include "row_actions.hpp"
 #include "tuvrek/filesystem.hpp"
 #include "tuvrek/guards.hpp"
 #include "tuvrek/listing.hpp"
+#include "tuvrek/text.hpp"
 
 namespace brevane {
 namespace {
@@ -94,13 +98,6 @@ void put(std::string& out, const Entry& e) {
     put(out, e.filesystem);
 }
 
-std::string escaped(std::string_view text) {
-    char* raw = g_markup_escape_text(text.data(), static_cast<gssize>(text.size()));
-    std::string out = raw;
-    g_free(raw);
-    return out;
-}
-
 // A tooltip set on a shown widget makes GTK ask the display server where the pointer is, a round
 // trip for every row; a new widget takes its tooltip while still hidden.
 void set_tooltip(GtkWidget* widget, const char* text) {
@@ -159,7 +156,8 @@ GtkWidget* partition_row(const WindowStateRef& state, const Partition& partition
     const Filesystem fs = partition.fs.value_or(Filesystem{});
 
     GtkWidget* row = adw_action_row_new();
-    adw_preferences_row_set_title(ADW_PREFERENCES_ROW(row), escaped(tuvrek::partition_display_label(partition)).c_str());
+    adw_preferences_row_set_title(ADW_PREFERENCES_ROW(row),
+                                  markup_escaped(tuvrek::partition_display_label(partition)).c_str());
 
     std::string subtitle = tuvrek::display_name(fs);
     subtitle += kSeparator;
@@ -169,12 +167,9 @@ GtkWidget* partition_row(const WindowStateRef& state, const Partition& partition
     if (!partition.mountpoints.empty()) {
         subtitle += kSeparator;
         subtitle += "mounted at ";
-        for (std::size_t i = 0; i < partition.mountpoints.size(); ++i) {
-            if (i > 0) subtitle += ", ";
-            subtitle += partition.mountpoints[i];
-        }
+        subtitle += tuvrek::join(partition.mountpoints, ", ");
     }
-    adw_action_row_set_subtitle(ADW_ACTION_ROW(row), escaped(subtitle).c_str());
+    adw_action_row_set_subtitle(ADW_ACTION_ROW(row), markup_escaped(subtitle).c_str());
 
     const bool removable_media = fs.kind == Kind::Exfat || fs.kind == Kind::Vfat;
     adw_action_row_add_prefix(ADW_ACTION_ROW(row), gtk_image_new_from_icon_name(removable_media
@@ -233,7 +228,8 @@ GtkWidget* partition_row(const WindowStateRef& state, const Partition& partition
 
 GtkWidget* drive_group(const WindowStateRef& state, const Drive& drive, const std::vector<Entry>& entries) {
     GtkWidget* group = adw_preferences_group_new();
-    adw_preferences_group_set_title(ADW_PREFERENCES_GROUP(group), escaped(tuvrek::drive_display_name(drive)).c_str());
+    adw_preferences_group_set_title(ADW_PREFERENCES_GROUP(group),
+                                    markup_escaped(tuvrek::drive_display_name(drive)).c_str());
     std::string description = drive.path;
     description += kSeparator;
     description += tuvrek::format_size(drive.size);
@@ -242,7 +238,7 @@ GtkWidget* drive_group(const WindowStateRef& state, const Drive& drive, const st
         description += "removable";
     }
     // The group reads its description as markup; escaped, the text shows as written.
-    adw_preferences_group_set_description(ADW_PREFERENCES_GROUP(group), escaped(description).c_str());
+    adw_preferences_group_set_description(ADW_PREFERENCES_GROUP(group), markup_escaped(description).c_str());
     for (const auto& partition : drive.partitions) {
         if (tuvrek::is_data_partition(partition)) {
             adw_preferences_group_add(ADW_PREFERENCES_GROUP(group), partition_row(state, partition, entries));
@@ -291,7 +287,7 @@ void refresh_drive_list(const WindowStateRef& state, bool force) {
     GtkWidget* page = gtk_box_new(GTK_ORIENTATION_VERTICAL, 24);
     if (!listing) {
         gtk_box_append(GTK_BOX(page),
-                       status_page("dialog-error-symbolic", "Can't Read the Drives", escaped(listing.error())));
+                       status_page("dialog-error-symbolic", "Can't Read the Drives", markup_escaped(listing.error())));
     } else {
         bool any = false;
         for (const auto& drive : *listing) {

@@ -1,11 +1,16 @@
 // Runs tuvrek-disk through pkexec without blocking the window, and shows what it answered.
+#include "privileged.hpp"
+
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
 
-#include "app.hpp"
 #include "compat.hpp"
+#include "markup.hpp"
+#include "page.hpp"
+#include "tuvrek/process.hpp"
 
 namespace brevane {
 namespace {
@@ -78,10 +83,8 @@ std::string cli_path_beside(std::string_view executable) {
 }
 
 std::string cli_path() {
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (ec) return kFallbackCli;
-    return cli_path_beside(self.string());
+    const std::optional<std::string> self = tuvrek::self_executable_path();
+    return self ? cli_path_beside(*self) : kFallbackCli;
 }
 
 CliResult parse_cli_reply(std::string_view out, std::string_view err, int status) {
@@ -141,9 +144,7 @@ void run_cli_privileged(const WindowStateRef& state, std::vector<std::string> ar
 void show_toast(const WindowStateRef& state, std::string_view text) {
     if (text.empty() || !state || state->toast_overlay == nullptr) return;
     // A toast's title is markup: a folder named "Tom & Jerry" would otherwise show as nothing.
-    char* title = g_markup_escape_text(text.data(), static_cast<gssize>(text.size()));
-    adw_toast_overlay_add_toast(state->toast_overlay, adw_toast_new(title));
-    g_free(title);
+    adw_toast_overlay_add_toast(state->toast_overlay, adw_toast_new(markup_escaped(text).c_str()));
 }
 
 void show_cli_result(const WindowStateRef& state, const CliResult& result) {

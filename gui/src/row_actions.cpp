@@ -1,12 +1,14 @@
 // What the controls of a partition row do: open the mount dialog, or run one command through pkexec.
+#include "row_actions.hpp"
 
 #include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 
-#include "app.hpp"
-#include "tuvrek/drives.hpp"
+#include "mount_dialog.hpp"
+#include "privileged.hpp"
+#include "window.hpp"
 
 namespace brevane {
 namespace {

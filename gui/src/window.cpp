@@ -1,8 +1,11 @@
 // The main window: its fixed widget tree, its shared state and the signals that rebuild the page.
-#include <memory>
+#include "window.hpp"
 
-#include "app.hpp"
+#include <memory>
+#include <vector>
+
 #include "compat.hpp"
+#include "page.hpp"
 
 namespace brevane {
 namespace {
@@ -31,29 +34,34 @@ void on_window_active_changed(GtkWindow* window, GParamSpec*, gpointer data) {
     if (StrongRef state = static_cast<WeakRef*>(data)->lock()) refresh_drive_list(state, false);
 }
 
-// The window holds the tree, the tree's handlers hold the state, and the state holds the window:
-// closing the window lets go of the state's reference, so the whole ring is released.
+gulong connect_weak(gpointer instance, const char* signal, GCallback handler, const StrongRef& state) {
+    return g_signal_connect_data(instance, signal, handler, new WeakRef(state), delete_ref<WeakRef>,
+                                 GConnectFlags(0));
+}
+
+// What goes when the window leaves the application. The window holds the tree, the tree's handlers
+// hold the state, and the state holds the window: dropping the state's reference releases the whole
+// ring. The application and the volume monitor outlive every window, so the window's handlers on
+// them are taken off rather than left behind.
+struct Teardown {
+    WeakRef state;
+    GtkWindow* window = nullptr;        // borrowed: only compared
+    GVolumeMonitor* monitor = nullptr;  // held
+    std::vector<gulong> monitor_handlers;
+    ~Teardown() { g_clear_object(&monitor); }
+};
+
 void on_window_removed(GtkApplication* app, GtkWindow* window, gpointer data) {
-    StrongRef state = static_cast<WeakRef*>(data)->lock();
-    if (state && GTK_WINDOW(state->window) != window) return;
-    if (state) g_clear_object(&state->window);
+    auto& teardown = *static_cast<Teardown*>(data);
+    if (window != teardown.window) return;
+    for (gulong id : teardown.monitor_handlers) g_signal_handler_disconnect(teardown.monitor, id);
+    teardown.monitor_handlers.clear();
+    if (StrongRef state = teardown.state.lock()) g_clear_object(&state->window);
+    // Frees the teardown once this call returns.
     g_signal_handlers_disconnect_by_func(app, reinterpret_cast<gpointer>(on_window_removed), data);
 }
 
-void connect_weak(gpointer instance, const char* signal, GCallback handler, const StrongRef& state) {
-    g_signal_connect_data(instance, signal, handler, new WeakRef(state), delete_ref<WeakRef>, GConnectFlags(0));
-}
-
 }  // namespace
-
-WindowState::~WindowState() {
-    if (clamp != nullptr) g_object_remove_weak_pointer(G_OBJECT(clamp), reinterpret_cast<gpointer*>(&clamp));
-    if (toast_overlay != nullptr) {
-        g_object_remove_weak_pointer(G_OBJECT(toast_overlay), reinterpret_cast<gpointer*>(&toast_overlay));
-    }
-    g_clear_object(&volume_monitor);
-    g_clear_object(&window);
-}
 
 WindowStateRef window_state(GtkWindow* window) {
     auto* weak = static_cast<WeakRef*>(g_object_get_data(G_OBJECT(window), kStateKey));
@@ -131,12 +139,16 @@ void build_main_window(AdwApplication* app) {
 
     g_signal_connect_data(refresh, "clicked", G_CALLBACK(refresh_button_clicked), new StrongRef(state),
                           delete_ref<StrongRef>, GConnectFlags(0));
+    auto* teardown =
+        new Teardown{state, GTK_WINDOW(window), G_VOLUME_MONITOR(g_object_ref(state->volume_monitor)), {}};
     for (const char* signal : {"drive-connected", "drive-disconnected", "volume-added", "volume-removed",
                                "mount-added", "mount-removed"}) {
-        connect_weak(state->volume_monitor, signal, G_CALLBACK(on_volume_monitor_changed), state);
+        teardown->monitor_handlers.push_back(
+            connect_weak(state->volume_monitor, signal, G_CALLBACK(on_volume_monitor_changed), state));
     }
     connect_weak(window, "notify::is-active", G_CALLBACK(on_window_active_changed), state);
-    connect_weak(app, "window-removed", G_CALLBACK(on_window_removed), state);
+    g_signal_connect_data(app, "window-removed", G_CALLBACK(on_window_removed), teardown, delete_ref<Teardown>,
+                          GConnectFlags(0));
 
     gtk_window_present(GTK_WINDOW(window));
 }

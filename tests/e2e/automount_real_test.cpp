@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support.hpp"
+#include "texts.hpp"
 
 extern char** environ;
 
@@ -142,12 +143,8 @@ protected:
     }
 
     test::Run cli(const Args& args) const {
-        RunOptions options;
-        options.env = {{"PATH", tools.path_env()},
-                       {"TUVREK_DISK_LSBLK_JSON", (dir / "lsblk.json").string()},
-                       {"TUVREK_DISK_RUN_DIR", (dir / "run").string()},
-                       {"TUVREK_DISK_AUTOMOUNT_CONF", (dir / "automount.toml").string()}};
-        options.unset = {"TUVREK_DISK_MOUNTINFO", "SUDO_UID", "SUDO_GID", "PKEXEC_UID"};
+        RunOptions options = hermetic_options(dir.path(), tools.path_env());
+        use_real_kernel(options);
         Args argv{"--elevated"};
         argv.insert(argv.end(), args.begin(), args.end());
         return run_cli(argv, options);
@@ -168,8 +165,7 @@ TEST_F(RealLoop, BusyUnmountShowsTheHoldersAndLazyDetachesIt) {
     auto reply = nlohmann::json::parse(busy.out, nullptr, false);
     EXPECT_EQ(reply["error"], "busy") << busy.out;
     const std::string message = reply.value("message", "");
-    const std::string head = target + " is in use. Close the terminals, file managers and programs using it and try "
-                                      "again, or use --lazy to detach it as soon as they're done.\n\nUsing it:\n";
+    const std::string head = target + kBusyText + "\n\nUsing it:\n";
     EXPECT_EQ(message.rfind(head, 0), 0u) << message;
     const std::string holders = message.substr(std::min(head.size(), message.size()));
     EXPECT_NE(holders.find("COMMAND"), std::string::npos) << holders;

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support.hpp"
+#include "texts.hpp"
 #include "tuvrek/config.hpp"
 
 namespace tuvrek::test {
@@ -46,15 +47,8 @@ struct Machine {
     std::string at(const std::string& relative) const { return (root / relative).string(); }
 
     test::Run cli(const Args& args, const std::string& lsblk = "") const {
-        RunOptions options;
-        options.env = {{"PATH", tools.bin().string()},
-                       {"TUVREK_DISK_LSBLK_JSON", lsblk.empty() ? (root / "lsblk.json").string() : lsblk},
-                       {"TUVREK_DISK_MOUNTINFO", (root / "mountinfo").string()},
-                       {"TUVREK_DISK_RUN_DIR", (root / "run").string()},
-                       {"TUVREK_DISK_AUTOMOUNT_CONF", config().string()},
-                       {"TUVREK_DISK_SYS_MODULE_DIR", (root / "sys-module").string()},
-                       {"TUVREK_MODULES_DIR", (root / "modules").string()}};
-        options.unset = {"SUDO_UID", "SUDO_GID", "PKEXEC_UID"};
+        RunOptions options = hermetic_options(root, tools.bin().string());
+        if (!lsblk.empty()) options.env["TUVREK_DISK_LSBLK_JSON"] = lsblk;
         Args argv{"--elevated"};
         argv.insert(argv.end(), args.begin(), args.end());
         return run_cli(argv, options);
@@ -154,7 +148,7 @@ TEST_P(AutomountRemoveLast, DisablesTheServiceAndAFailureOnlyWarns) {
     write_file(m.config(), entry_toml("3C5E-91A4", "/mnt/usb"));
     test::Run run = m.cli({"automount", "remove", "3c5e-91a4"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(m.tools.calls("systemctl"), (std::vector<Args>{{"disable", "tuvrek-disk-automount.service"}}));
+    EXPECT_EQ(m.tools.calls("systemctl"), (std::vector<Args>{{"disable", kStartupUnit}}));
     EXPECT_TRUE(saved_entries(m).empty());
     EXPECT_TRUE(has_line(run.out, "$ systemctl disable tuvrek-disk-automount.service")) << run.out;
     EXPECT_TRUE(has_line(run.out,
@@ -281,7 +275,7 @@ TEST(AutomountAdd, StoresTheEntryAndEnablesTheServiceWithoutMounting) {
     EXPECT_TRUE(entries[0].read_write);
     EXPECT_EQ(entries[0].uid, 1000u);
     EXPECT_EQ(entries[0].gid, 100u);
-    EXPECT_EQ(m.tools.calls("systemctl"), (std::vector<Args>{{"enable", "tuvrek-disk-automount.service"}}));
+    EXPECT_EQ(m.tools.calls("systemctl"), (std::vector<Args>{{"enable", kStartupUnit}}));
     EXPECT_TRUE(m.tools.calls("mount").empty());
     EXPECT_FALSE(fs::exists(folder));
 }
@@ -318,7 +312,7 @@ INSTANTIATE_TEST_SUITE_P(
         AddRefusedCase{"no_such_partition", {"-p", "sdz9", "--yes"}, 1, "no-partition",
                        "No partition sdz9. See `tuvrek-disk list`."},
         AddRefusedCase{"relative_folder", {"-p", "sdb1", "-d", "mnt/usb", "--yes"}, 3, "folder-not-absolute",
-                       "The mount folder must be a full path, such as /mnt/mac."},
+                       kNotAbsolute},
         // Standard input is not a terminal: the question answers no.
         AddRefusedCase{"experimental_write_not_confirmed", {"-p", "sdb4", "-d", "/mnt/mac", "--rw"}, 3,
                        "not-confirmed",
@@ -411,6 +405,30 @@ TEST(AutomountRun, ControlCharactersAreShownEscapedInTextOnly) {
     EXPECT_EQ(json.status, 0) << json.err;
     EXPECT_EQ(json.out, "{\"message\":\"\",\"ok\":true}\n");
     EXPECT_TRUE(has_line(json.err, "/mnt/gone\x1b[2J: skipped, UUID DEAD\aBEEF isn't connected")) << json.err;
+}
+
+// A journaled HFS+ volume asked for read/write: the kernel mounts it read-only and says so only in
+// the superblock options. The startup run warns about it as mount does.
+TEST(AutomountRun, AWriteMountTheKernelKeptReadOnlyIsWarnedAbout) {
+    Machine m;
+    write_file(m.at("hfs-lsblk.json"),
+               R"({"blockdevices":[{"name":"sdh","path":"/dev/sdh","type":"disk","size":64000000000,"rm":true,)"
+               R"("children":[{"name":"sdh1","path":"/dev/sdh1","type":"part","size":64000000000,)"
+               R"("fstype":"hfsplus","uuid":"4a1b2c3d-0000-3000-8000-0000000000f1","mountpoints":[null]}]}]})");
+    m.tools.add_script("mount", "for a; do last=$a; done\n"
+                                "printf '40 30 8:113 / %s rw,relatime shared:1 - hfsplus /dev/sdh1 "
+                                "ro,umask=22,uid=1000,gid=1000\\n' \"$last\" >> \"$TUVREK_DISK_MOUNTINFO\"");
+    const std::string target = m.at("mnt/oldmac");
+    write_file(m.config(), entry_toml("4A1B2C3D-0000-3000-8000-0000000000F1", target, "read_write = true\n"));
+    for (const bool json : {false, true}) {
+        write_file(m.at("mountinfo"), "");
+        Args args{"automount", "run"};
+        if (json) args.insert(args.begin(), "--json");
+        test::Run run = m.cli(args, m.at("hfs-lsblk.json"));
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(has_line(json ? run.err : run.out, target + ": mounted /dev/sdh1")) << run.out << run.err;
+        EXPECT_TRUE(has_line(run.err, "\x1b[33mWarning:\x1b[0m " + journal_warning("/dev/sdh1"))) << run.err;
+    }
 }
 
 TEST(AutomountRun, WithoutEntriesStillReadsTheDrives) {

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support.hpp"
+#include "texts.hpp"
 
 namespace tuvrek::test {
 namespace {
@@ -20,10 +21,7 @@ const std::string kBold = "\x1b[1m";
 const std::string kPlain = "\x1b[0m";
 
 // One uuid written in upper case although lsblk reports it in lower case.
-const std::string kConfig = R"(# Partitions Tuvrek mounts at startup (tuvrek-disk-automount.service).
-# Change them with Brevane or `tuvrek-disk automount add|remove`.
-
-[[mount]]
+const std::string kConfig = kConfigHeader + R"([[mount]]
 uuid = "1B2C3D4E-5F60-4718-8293-A4B5C6D7E8F9"
 target = "/mnt/mac"
 read_write = false
@@ -50,13 +48,8 @@ protected:
     }
 
     test::Run list(const std::vector<std::string>& args, const std::string& lsblk = fixture_path("lsblk-list-machine.json")) {
-        RunOptions options;
-        options.env = {
-            {"TUVREK_DISK_LSBLK_JSON", lsblk},
-            {"TUVREK_DISK_MOUNTINFO", (dir / "mountinfo").string()},
-            {"TUVREK_DISK_RUN_DIR", (dir / "run").string()},
-            {"TUVREK_DISK_AUTOMOUNT_CONF", (dir / "automount.toml").string()},
-        };
+        RunOptions options = hermetic_options(dir.path());
+        options.env["TUVREK_DISK_LSBLK_JSON"] = lsblk;
         return run_cli(args, options);
     }
 

@@ -134,11 +134,8 @@ TEST_P(RealMount, MountsTheImageAsAsked) {
 
     const fs::path folder = tmp / "mnt" / "disk";
     MountCleanup cleanup(folder);
-    test::RunOptions options;
-    options.env = {{"TUVREK_DISK_LSBLK_JSON", (tmp / "lsblk.json").string()},
-                   {"TUVREK_DISK_RUN_DIR", (tmp / "run").string()},
-                   {"TUVREK_DISK_AUTOMOUNT_CONF", (tmp / "automount.toml").string()}};
-    options.unset = {"TUVREK_DISK_MOUNTINFO"};
+    test::RunOptions options = test::hermetic_options(tmp.path());
+    test::use_real_kernel(options);
     std::vector<std::string> args{"--elevated", "mount", "-p", device, "-d", folder.string()};
     if (c.rw) args.push_back("--rw");
     test::Run run = test::run_cli(args, options);

@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support.hpp"
+#include "texts.hpp"
 
 extern char** environ;
 
@@ -28,26 +29,20 @@ using CliRun = test::Run;
 using test::RunOptions;
 using Calls = std::vector<std::vector<std::string>>;
 
-const std::string kOwners =
-    "Files keep the owners they have on this filesystem; you may need sudo to change ones your user doesn't own.";
-const std::string kApfsWrite =
-    "Writing to APFS from Linux is experimental and can damage the drive. Back it up first, and shut macOS down "
-    "fully (not sleep) before mounting.";
-const std::string kFileVault = "FileVault-encrypted volumes can't be mounted read/write; mount them read-only.";
-const std::string kHfs =
-    "Linux writes to HFS+ only when its journal is off. If it mounts read-only, turn journaling off in macOS with: "
-    "diskutil disableJournal <volume>";
+using test::fuse_root;
+using test::journal_warning;
+using test::kApfsWrite;
+using test::kConfigHeader;
+using test::kFileVault;
+using test::kFolderNotEmpty;
+using test::kHfs;
+using test::kNotAbsolute;
+using test::kOwners;
+using test::kStartupUnit;
 const std::string kFileVaultHint =
     "\nIf the volume is FileVault-encrypted, mount it read-only from a terminal (apfs-fuse asks for the password). "
     "If macOS is asleep or hibernated, shut it down fully first.";
-const std::string kConfigHeader =
-    "# Partitions Tuvrek mounts at startup (tuvrek-disk-automount.service).\n"
-    "# Change them with Brevane or `tuvrek-disk automount add|remove`.\n\n";
-const std::string kUnit = "tuvrek-disk-automount.service";
 
-std::string fuse_root(const std::string& target) {
-    return "With apfs-fuse your files are under " + target + "/root (for example " + target + "/root/Users).";
-}
 std::string warning(const std::string& text) { return "\x1b[33mWarning:\x1b[0m " + text + "\n"; }
 std::string error_line(const std::string& text) { return "\x1b[31mError:\x1b[0m " + text + "\n"; }
 
@@ -85,19 +80,11 @@ protected:
     }
 
     RunOptions options() const {
-        RunOptions o;
-        o.env = {
-            {"PATH", stand_.path_env()},
-            {"TUVREK_DISK_LSBLK_JSON", test::fixture_path("lsblk-mount-drives.json")},
-            {"TUVREK_DISK_MOUNTINFO", mountinfo_.string()},
-            {"TUVREK_DISK_RUN_DIR", run_dir_.string()},
-            {"TUVREK_DISK_AUTOMOUNT_CONF", conf_.string()},
-            {"TUVREK_MODULES_DIR", (tmp_ / "modules").string()},
-            {"TUVREK_DISK_SYS_MODULE_DIR", sys_module_.string()},
-            {"SUDO_UID", "1000"},
-            {"SUDO_GID", "100"},
-        };
-        o.unset = {"PKEXEC_UID"};
+        RunOptions o = test::hermetic_options(tmp_.path(), stand_.path_env());
+        o.env["TUVREK_DISK_LSBLK_JSON"] = test::fixture_path("lsblk-mount-drives.json");
+        o.env["TUVREK_DISK_AUTOMOUNT_CONF"] = conf_.string();
+        o.env["SUDO_UID"] = "1000";
+        o.env["SUDO_GID"] = "100";
         return o;
     }
     CliRun cli(const std::vector<std::string>& args) const { return test::run_cli(args, options()); }
@@ -317,7 +304,7 @@ TEST_F(MountCommand, JsonKeepsStandardOutputToTheOneReply) {
                            R"( (read/write). It will be mounted at startup too.","ok":true,"read_write":true,"target":")" +
                            folder + "\"}\n");
     EXPECT_EQ(run.err, "$ mount -t ext4 -o rw /dev/sdb4 " + folder + "\nmount-out\nmount-err\n" + warning(kOwners) +
-                           "$ systemctl enable " + kUnit + "\nsys-out\nsys-err\n");
+                           "$ systemctl enable " + kStartupUnit + "\nsys-out\nsys-err\n");
 }
 
 TEST_F(MountCommand, ExperimentalWriteIsRefusedWithoutATerminal) {
@@ -491,8 +478,11 @@ TEST_F(MountCommand, FailingMountKeepsAFolderThatWasThere) {
 struct Fallback {
     const char* name;
     bool rw;
-    const char* kernel_mode;  // the first option the kernel gives the new mount
+    // The options the kernel gives the new mount: per mount, then the superblock's.
+    const char* mount_options;
+    const char* super_options;
     std::string err;
+    bool read_write;  // what the reply must say the mount is
 };
 void PrintTo(const Fallback& c, std::ostream* os) { *os << c.name; }
 
@@ -501,27 +491,43 @@ class HfsFallback : public MountCommand, public ::testing::WithParamInterface<Fa
 TEST_P(HfsFallback, WarnsOnlyWhenAWriteMountCameUpReadOnly) {
     const Fallback& c = GetParam();
     // The stand-in mount puts its mount into the kernel table the way the kernel would.
-    stand_.add_script("mount", std::string("for a; do last=$a; done\n") + "printf '40 30 8:19 / %s " + c.kernel_mode +
-                                   ",relatime shared:1 - hfsplus /dev/sdb3 " + c.kernel_mode +
+    stand_.add_script("mount", std::string("for a; do last=$a; done\n") + "printf '40 30 8:19 / %s " +
+                                   c.mount_options + " shared:1 - hfsplus /dev/sdb3 " + c.super_options +
                                    "\\n' \"$last\" >> \"$TUVREK_DISK_MOUNTINFO\"\nexit 0");
-    std::vector<std::string> args{"--json", "--elevated", "mount", "-p", "sdb3", "-d", dir("oldmac")};
-    if (c.rw) args.push_back("--rw");
-    CliRun run = cli(args);
-    ASSERT_EQ(run.status, 0) << run.err;
     const std::string echo = std::string("$ mount -t hfsplus -o ") + (c.rw ? "rw" : "ro") +
                              ",uid=1000,gid=100 /dev/sdb3 " + dir("oldmac") + "\n";
-    EXPECT_EQ(run.err, echo + c.err);
-    EXPECT_EQ(nlohmann::json::parse(run.out)["ok"], true);
+    const std::string message =
+        "Mounted /dev/sdb3 at " + dir("oldmac") + (c.read_write ? " (read/write)." : " (read-only).");
+    for (const bool json : {true, false}) {
+        test::write_file(mountinfo_, "");
+        std::vector<std::string> args{"--elevated", "mount", "-p", "sdb3", "-d", dir("oldmac")};
+        if (json) args.insert(args.begin(), "--json");
+        if (c.rw) args.push_back("--rw");
+        CliRun run = cli(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        if (json) {
+            EXPECT_EQ(run.err, echo + c.err);
+            const auto reply = nlohmann::json::parse(run.out);
+            EXPECT_EQ(reply["ok"], true);
+            EXPECT_EQ(reply["message"], message);
+            EXPECT_EQ(reply["read_write"], c.read_write);
+        } else {
+            EXPECT_EQ(run.err, c.err);
+            EXPECT_EQ(run.out, echo + message + "\n");
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, HfsFallback,
-    ::testing::Values(Fallback{"WriteCameUpReadOnly", true, "ro",
-                               warning("/dev/sdb3 was mounted read-only: its journal is on. Turn it off in macOS with "
-                                       "`diskutil disableJournal`, then mount it again.") +
-                                   warning(kHfs)},
-                      Fallback{"WriteCameUpReadWrite", true, "rw", warning(kHfs)},
-                      Fallback{"ReadOnlyAsAsked", false, "ro", ""}),
+    ::testing::Values(
+        Fallback{"WriteCameUpReadOnly", true, "ro,relatime", "ro", warning(journal_warning("/dev/sdb3")) + warning(kHfs),
+                 false},
+        // The kernel's own answer for a journaled volume: only the superblock options say ro.
+        Fallback{"WriteKeptReadOnlyBySuperblock", true, "rw,relatime", "ro,umask=22,uid=1000,gid=100",
+                 warning(journal_warning("/dev/sdb3")) + warning(kHfs), false},
+        Fallback{"WriteCameUpReadWrite", true, "rw,relatime", "rw,umask=22,uid=1000,gid=100", warning(kHfs), true},
+        Fallback{"ReadOnlyAsAsked", false, "ro,relatime", "ro", "", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- --startup ----
@@ -535,10 +541,11 @@ TEST_F(MountCommand, StartupWritesTheEntryAndEnablesTheService) {
     const std::string folder = dir("win");
     CliRun run = cli({"--elevated", "mount", "-p", "sdb1", "-d", folder, "--startup"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "$ mount -t ntfs3 -o ro,uid=1000,gid=100 /dev/sdb1 " + folder + "\n$ systemctl enable " + kUnit +
-                           "\nMounted /dev/sdb1 at " + folder + " (read-only). It will be mounted at startup too.\n");
+    EXPECT_EQ(run.out, "$ mount -t ntfs3 -o ro,uid=1000,gid=100 /dev/sdb1 " + folder + "\n$ systemctl enable " +
+                           kStartupUnit + "\nMounted /dev/sdb1 at " + folder +
+                           " (read-only). It will be mounted at startup too.\n");
     EXPECT_EQ(test::read_file(conf_), kConfigHeader + ntfs_entry("0A1B2C3D4E5F6071", folder));
-    EXPECT_EQ(stand_.calls("systemctl"), (Calls{{"enable", kUnit}}));
+    EXPECT_EQ(stand_.calls("systemctl"), (Calls{{"enable", kStartupUnit}}));
 }
 
 TEST_F(MountCommand, StartupReplacesEntriesOfTheSameUuidOrFolderAtTheEnd) {
@@ -562,8 +569,8 @@ TEST_F(MountCommand, FailingEnableIsOnlyAWarning) {
     EXPECT_EQ(nlohmann::json::parse(run.out)["message"],
               "Mounted /dev/sdb1 at " + folder + " (read-only). It will be mounted at startup too.");
     const std::string said = "Failed to enable unit: Unit file tuvrek-disk-automount.service does not exist.";
-    EXPECT_THAT(run.err, ::testing::EndsWith("$ systemctl enable " + kUnit + "\n" + said + "\n" +
-                                             warning("Enabling " + kUnit + " failed: " + said)));
+    EXPECT_THAT(run.err, ::testing::EndsWith("$ systemctl enable " + kStartupUnit + "\n" + said + "\n" +
+                                             warning("Enabling " + kStartupUnit + " failed: " + said)));
     EXPECT_EQ(test::read_file(conf_), kConfigHeader + ntfs_entry("0A1B2C3D4E5F6071", folder));
 }
 
@@ -635,9 +642,6 @@ std::vector<std::string> with_dir(std::vector<std::string> args, const fs::path&
     return args;
 }
 
-const std::string kFolderNotEmpty =
-    "The mount folder isn't empty. Mounting over it would hide its files; pick an empty or new folder.";
-
 INSTANTIATE_TEST_SUITE_P(
     Cases, RefusedMount,
     ::testing::Values(
@@ -646,7 +650,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"UpperCaseKernelName", [](auto& mnt, auto&) { return with_dir({"-p", "/dev/SDB1"}, mnt / "new"); },
                  "no-partition", "No partition /dev/SDB1. See `tuvrek-disk list`.", 1},
         BadInput{"RelativeFolder", [](auto&, auto&) { return std::vector<std::string>{"-p", "sdb1", "-d", "mnt/x"}; },
-                 "folder-not-absolute", "The mount folder must be a full path, such as /mnt/mac.", 3},
+                 "folder-not-absolute", kNotAbsolute, 3},
         BadInput{"SystemFolder", [](auto&, auto&) { return std::vector<std::string>{"-p", "sdb1", "-d", "/usr/"}; },
                  "folder-not-empty", kFolderNotEmpty, 3},
         BadInput{"FolderIsAFile",

@@ -2,6 +2,7 @@
 // mounts.json and the mount folder.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -9,15 +10,12 @@
 #include <nlohmann/json.hpp>
 
 #include "support.hpp"
+#include "texts.hpp"
 
 namespace tuvrek::test {
 namespace {
 
 using Args = std::vector<std::string>;
-
-const std::string kBusyText =
-    " is in use. Close the terminals, file managers and programs using it and try again, or use --lazy to "
-    "detach it as soon as they're done.";
 
 // One hermetic machine: stand-ins are the only programs on PATH, state files live in a temporary folder.
 struct Machine {
@@ -32,13 +30,8 @@ struct Machine {
     }
     fs::path records() const { return root / "run" / "mounts.json"; }
     test::Run cli(const Args& args) const {
-        RunOptions options;
-        options.env = {{"PATH", tools.bin().string()},
-                       {"TUVREK_DISK_LSBLK_JSON", fixture_path("lsblk-unmount-drives.json")},
-                       {"TUVREK_DISK_MOUNTINFO", (root / "mountinfo").string()},
-                       {"TUVREK_DISK_RUN_DIR", (root / "run").string()},
-                       {"TUVREK_DISK_AUTOMOUNT_CONF", (root / "automount.toml").string()}};
-        options.unset = {"SUDO_UID", "SUDO_GID", "PKEXEC_UID"};
+        RunOptions options = hermetic_options(root, tools.bin().string());
+        options.env["TUVREK_DISK_LSBLK_JSON"] = fixture_path("lsblk-unmount-drives.json");
         Args argv{"--elevated"};
         argv.insert(argv.end(), args.begin(), args.end());
         return run_cli(argv, options);
@@ -168,8 +161,6 @@ TEST_P(UnmountRefused, RunsNothing) {
     EXPECT_EQ(read_file(m.records()), before);
 }
 
-const std::string kNotAbsolute = "The mount folder must be a full path, such as /mnt/mac.";
-
 INSTANTIATE_TEST_SUITE_P(
     Cases, UnmountRefused,
     ::testing::Values(
@@ -220,11 +211,8 @@ TEST_P(UnmountFailure, LeavesRecordAndFolder) {
     const std::string before = records_file({record_json("/dev/sdb1", target, true)});
     write_file(dir / "run" / "mounts.json", before);
 
-    RunOptions options;
-    options.env = {{"PATH", tools.bin().string()},
-                   {"TUVREK_DISK_LSBLK_JSON", fixture_path("lsblk-unmount-drives.json")},
-                   {"TUVREK_DISK_MOUNTINFO", (dir / "mountinfo").string()},
-                   {"TUVREK_DISK_RUN_DIR", (dir / "run").string()}};
+    RunOptions options = hermetic_options(dir.path(), tools.bin().string());
+    options.env["TUVREK_DISK_LSBLK_JSON"] = fixture_path("lsblk-unmount-drives.json");
     test::Run run = run_cli({"--elevated", "--json", "unmount", target}, options);
 
     EXPECT_EQ(run.status, 5) << run.err;
@@ -261,6 +249,62 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase::Listing, "unmount-failed", "umount: /mnt/mac: not mounted."},
         FailureCase{"silent_failure_names_the_status", 32, "", FailureCase::Listing, "unmount-failed",
                     "umount failed (exit status: 32)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// umount's messages are translated. A stand-in that answers in German unless its message locale is
+// C, decided as a real program decides it (LC_ALL, then LC_MESSAGES, then LANG), must still give the
+// busy reply whatever locale the user has.
+struct LocaleCase {
+    const char* name;
+    std::map<std::string, std::string> env;
+};
+void PrintTo(const LocaleCase& c, std::ostream* os) { *os << c.name; }
+
+class UnmountLocale : public ::testing::TestWithParam<LocaleCase> {};
+
+TEST_P(UnmountLocale, BusyIsRecognisedInAnyLanguage) {
+    const LocaleCase& c = GetParam();
+    TempDir dir;
+    StandIns tools(dir / "tools");
+    tools.add_script("umount",
+                     "for a; do target=$a; done\n"
+                     "case ${LC_ALL:-${LC_MESSAGES:-$LANG}} in\n"
+                     "  C | C.* | POSIX | '') echo \"umount: $target: target is busy.\" >&2 ;;\n"
+                     "  *) echo \"umount: $target: Das Ziel wird gerade benutzt.\" >&2 ;;\n"
+                     "esac\n"
+                     "exit 32");
+    tools.add("lsof", 0, "", "COMMAND  PID USER FD TYPE NAME\nbash    4711 anna cwd DIR  /mnt/mac");
+    write_file(dir / "mountinfo", "");
+    const std::string target = (dir.path() / "mnt" / "mac").string();
+    fs::create_directories(target);
+
+    RunOptions options = hermetic_options(dir.path(), tools.bin().string());
+    options.env["TUVREK_DISK_LSBLK_JSON"] = fixture_path("lsblk-unmount-drives.json");
+    options.unset.insert(options.unset.end(), {"LANG", "LANGUAGE", "LC_ALL", "LC_MESSAGES"});
+    options.env.insert(c.env.begin(), c.env.end());
+    // The stand-in really speaks German in this environment.
+    EXPECT_NE(run({"umount", target}, options).err.find("Das Ziel wird gerade benutzt."), std::string::npos);
+    fs::remove(dir / "tools" / "calls" / "umount");
+
+    test::Run unmounted = run_cli({"--elevated", "--json", "unmount", target}, options);
+    EXPECT_EQ(unmounted.status, 5) << unmounted.err;
+    EXPECT_EQ(nlohmann::json::parse(unmounted.out),
+              (nlohmann::json{{"ok", false},
+                              {"error", "busy"},
+                              {"message", target + kBusyText +
+                                              "\n\nUsing it:\nCOMMAND  PID USER FD TYPE NAME\n"
+                                              "bash    4711 anna cwd DIR  /mnt/mac"}}));
+    EXPECT_EQ(tools.calls("umount"), std::vector<Args>{{target}});
+    EXPECT_EQ(tools.calls("lsof"), (std::vector<Args>{{"+f", "--", target}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnmountLocale,
+    ::testing::Values(LocaleCase{"lang", {{"LANG", "de_DE.UTF-8"}}},
+                      LocaleCase{"lc_messages", {{"LANG", "de_DE.UTF-8"}, {"LC_MESSAGES", "de_DE.UTF-8"}}},
+                      LocaleCase{"lc_all", {{"LANG", "de_DE.UTF-8"}, {"LC_ALL", "de_DE.UTF-8"}}},
+                      // LC_ALL beats messages in the C locale that the user set.
+                      LocaleCase{"lc_all_over_c_messages", {{"LC_ALL", "de_DE.UTF-8"}, {"LC_MESSAGES", "C"}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UnmountReply, JsonCarriesTheTargetAndEchoesOnStderr) {

@@ -1,9 +1,11 @@
-// The command line: the "-rw" rewrite and the parse must take any arguments without crashing.
+// The command line: the "-rw" rewrite and the parse must take any arguments without crashing, and
+// leave nothing behind for the next parse.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "cli.hpp"
@@ -22,5 +24,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (rewritten[i] != (args[i] == "-rw" ? "--rw" : args[i])) std::abort();
     }
     (void)tuvrek::parse_command_line(rewritten);
+
+    // The parser is kept between calls: nothing the input set may reach the next command line.
+    auto plain = tuvrek::parse_command_line({"tuvrek-disk", "mount", "-p", "sdb1"});
+    const auto* cli = std::get_if<tuvrek::Cli>(&plain);
+    const auto* mount = cli ? std::get_if<tuvrek::command::Mount>(&cli->command) : nullptr;
+    if (mount == nullptr || cli->json || cli->elevated) std::abort();
+    const tuvrek::MountArgs& fresh = mount->args;
+    if (fresh.partition != "sdb1" || fresh.dir || fresh.rw || fresh.volume || fresh.uid || fresh.gid || fresh.yes ||
+        fresh.dry_run || fresh.startup)
+        std::abort();
     return 0;
 }

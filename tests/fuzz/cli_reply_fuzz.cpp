@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app.hpp"
+#include "privileged.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;

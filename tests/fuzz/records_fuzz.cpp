@@ -19,6 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<tuvrek::Record> made{{tuvrek::lossy_utf8(bytes.substr(0, nul)),
                                       nul == std::string_view::npos ? "" : tuvrek::lossy_utf8(bytes.substr(nul + 1)),
                                       size % 2 == 1}};
-    if (tuvrek::parse_mount_records(tuvrek::serialize_mount_records(made)) != made) std::abort();
+    // A NUL would cut the path or argument it becomes: such a record is refused when read, never cut.
+    auto back = tuvrek::parse_mount_records(tuvrek::serialize_mount_records(made));
+    if (tuvrek::holds_nul(made[0].target) ? !back.empty() : back != made) std::abort();
     return 0;
 }

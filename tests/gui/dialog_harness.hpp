@@ -10,6 +10,7 @@
 #include <gtk/gtk.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -20,10 +21,11 @@
 
 #include <gtest/gtest.h>
 
-#include "app.hpp"
 #include "compat.hpp"
+#include "compat_inspection.hpp"
 #include "gui_support.hpp"
 #include "support.hpp"
+#include "window.hpp"
 
 namespace brevane::test {
 
@@ -83,11 +85,6 @@ inline GtkWidget* find_label(GtkWidget* root, std::string_view text) {
     return find_one(root, [&](GtkWidget* w) { return GTK_IS_LABEL(w) && text_of(gtk_label_get_label(GTK_LABEL(w))) == text; });
 }
 
-// The labels with a CSS class, in tree order.
-inline std::vector<GtkWidget*> labels_with_class(GtkWidget* root, const char* css_class) {
-    return find_all(root, [&](GtkWidget* w) { return GTK_IS_LABEL(w) && gtk_widget_has_css_class(w, css_class); });
-}
-
 inline std::string shell_quote(const std::string& text) {
     std::string out = "'";
     for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -122,7 +119,6 @@ public:
     }
 
     ~WindowHarness() {
-        compat::set_folder_chooser(nullptr);
         // Close every window of this test, dialogs included, so the next test starts alone.
         GListModel* toplevels = gtk_window_get_toplevels();
         std::vector<GtkWindow*> windows;
@@ -130,12 +126,17 @@ public:
             windows.push_back(GTK_WINDOW(g_list_model_get_item(toplevels, i)));
         }
         std::weak_ptr<WindowState> state = window_ != nullptr ? window_state(window_) : nullptr;
+        // Newest first: a dialog goes before the window it stands over.
+        std::reverse(windows.begin(), windows.end());
         for (GtkWindow* window : windows) {
             gtk_window_destroy(window);
             g_object_unref(window);
         }
         // Briefly: the state goes with the window's last handler, which the toolkit may keep a while.
         pump_until([&] { return state.expired(); }, 2s);
+        // The toolkit had nothing to complain about (a missing GSettings schema, a widget misused).
+        EXPECT_TRUE(logged_warnings().empty()) << "logged: " << logged_warnings().front();
+        logged_warnings().clear();
     }
 
     WindowHarness(const WindowHarness&) = delete;
@@ -193,27 +194,27 @@ public:
     GtkWidget* page_row(std::string_view title) const { return find_row(page(), title); }
 
     // The topmost dialog or alert over the main window.
-    GtkWidget* dialog() const { return compat::visible_dialog(GTK_WIDGET(window_)); }
+    GtkWidget* dialog() const { return visible_dialog(GTK_WIDGET(window_)); }
     GtkWidget* wait_for_dialog(bool alert) const {
         GtkWidget* found = nullptr;
         pump_until([&] {
             found = dialog();
-            return found != nullptr && compat::is_alert_dialog(found) == alert;
+            return found != nullptr && is_alert_dialog(found) == alert;
         });
-        return found != nullptr && compat::is_alert_dialog(found) == alert ? found : nullptr;
+        return found != nullptr && is_alert_dialog(found) == alert ? found : nullptr;
     }
 
     // Whether a dialog other than an alert is still open (an error alert may stand over the page).
     bool form_dialog_open() const {
 #if BREVANE_REAL_DIALOG
         GtkWidget* top = dialog();
-        return top != nullptr && !compat::is_alert_dialog(top);
+        return top != nullptr && !is_alert_dialog(top);
 #else
         bool open = false;
         GListModel* toplevels = gtk_window_get_toplevels();
         for (guint i = 0, n = g_list_model_get_n_items(toplevels); i < n; ++i) {
             auto* widget = static_cast<GtkWidget*>(g_list_model_get_item(toplevels, i));
-            open = open || (compat::is_dialog(widget) && !compat::is_alert_dialog(widget) &&
+            open = open || (is_dialog(widget) && !is_alert_dialog(widget) &&
                             gtk_widget_get_visible(widget));
             g_object_unref(widget);
         }
@@ -259,10 +260,37 @@ private:
         return root;
     }
 
-    // A file manager stand-in: the default handler of folders, recording the URI it is given.
-    // X-GIO-NoFuse makes GIO pass the URI as it came instead of turning it back into a path.
+    // The desktop the window meets: a file manager stand-in, the default handler of folders, records
+    // the URI it is given (X-GIO-NoFuse makes GIO pass the URI as it came instead of turning it back
+    // into a path); no portal stands between the window and the toolkit's own dialogs.
+    // The warnings and criticals logged in this process since the last test ended.
+    static std::vector<std::string>& logged_warnings() {
+        static std::vector<std::string> logged;
+        return logged;
+    }
+
+    static GLogWriterOutput record_warnings(GLogLevelFlags level, const GLogField* fields, gsize n_fields,
+                                            gpointer) {
+        if ((level & (G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL)) != 0) {
+            std::string domain;
+            std::string message;
+            for (gsize i = 0; i < n_fields; ++i) {
+                const std::string_view key = fields[i].key;
+                const auto* value = static_cast<const char*>(fields[i].value);
+                const std::string text = fields[i].length < 0 ? std::string(value)
+                                                              : std::string(value, std::size_t(fields[i].length));
+                if (key == "GLIB_DOMAIN") domain = text;
+                if (key == "MESSAGE") message = text;
+            }
+            logged_warnings().push_back(domain + ": " + message);
+        }
+        return g_log_writer_default(level, fields, n_fields, nullptr);
+    }
+
     static void setup_desktop_once() {
         static const bool done = [] {
+            // Before the toolkit starts, so that nothing it logs is missed.
+            g_log_set_writer_func(record_warnings, nullptr, nullptr);
             const fs::path root = desktop_root();
             fs::create_directories(root / "data" / "applications");
             fs::create_directories(root / "config");
@@ -277,9 +305,17 @@ private:
             tuvrek::test::write_file(root / "config" / "mimeapps.list",
                                      "[Default Applications]\ninode/directory=brevane-test-files.desktop\n");
             setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
-            setenv("XDG_DATA_DIRS", (root / "empty").c_str(), 1);
+            // The system's data stays reachable: the GSettings schemas that libadwaita and the file
+            // chooser read live there. The folder handler named in XDG_CONFIG_HOME wins over its defaults.
+            setenv("XDG_DATA_DIRS", "/usr/local/share:/usr/share", 1);
             setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
             setenv("XDG_CONFIG_DIRS", (root / "empty").c_str(), 1);
+            // The folder chooser must be a window of this process, which a test can answer, never a
+            // portal's: GTK before 4.18 uses one only in a sandbox or when GTK_USE_PORTAL asks for it.
+            unsetenv("GTK_USE_PORTAL");
+#if GTK_CHECK_VERSION(4, 18, 0)
+            gtk_disable_portals();
+#endif
             return true;
         }();
         (void)done;
@@ -306,11 +342,20 @@ struct DialogForm {
         read_write = find_row(d, "Read and Write");
         volume = find_row(d, "APFS Volume");
         startup = find_row(d, "Also Mount at Startup");
-        action = find_one(d, [](GtkWidget* w) { return GTK_IS_BUTTON(w) && gtk_widget_has_css_class(w, "pill"); });
-        auto captions = labels_with_class(d, "caption");
-        auto errors = labels_with_class(d, "error");
-        warning_label = captions.empty() ? nullptr : captions.back();
-        error_label = errors.empty() ? nullptr : errors.back();
+        action = find_one(d, [](GtkWidget* w) {
+            const std::string label = GTK_IS_BUTTON(w) ? text_of(gtk_button_get_label(GTK_BUTTON(w))) : "";
+            return label == "Mount" || label == "Save";
+        });
+        // Beside the form's group stand two labels: the plan's warnings, then the error.
+        GtkWidget* group = find_one(d, [](GtkWidget* w) { return ADW_IS_PREFERENCES_GROUP(w); });
+        std::vector<GtkWidget*> labels;
+        for (GtkWidget* w : group != nullptr ? children(gtk_widget_get_parent(group)) : std::vector<GtkWidget*>{}) {
+            if (GTK_IS_LABEL(w)) labels.push_back(w);
+        }
+        if (labels.size() == 2) {
+            warning_label = labels[0];
+            error_label = labels[1];
+        }
     }
     bool complete() const {
         return folder && read_write && volume && startup && action && warning_label && error_label;

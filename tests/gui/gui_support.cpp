@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "app.hpp"
+#include "window.hpp"
 
 namespace brevane::test {
 namespace {
@@ -12,17 +12,49 @@ void on_activate(GApplication* app, gpointer) { build_main_window(ADW_APPLICATIO
 
 std::string text_of(GtkWidget* label) { return label != nullptr ? gtk_label_get_text(GTK_LABEL(label)) : ""; }
 
-GtkWidget* first_label_with_class(GtkWidget* root, const char* css) {
+bool inside_button(GtkWidget* widget, GtkWidget* root) {
+    for (GtkWidget* w = widget; w != nullptr && w != root; w = gtk_widget_get_parent(w)) {
+        if (GTK_IS_BUTTON(w)) return true;
+    }
+    return false;
+}
+
+// The shown label below root, other than `other`, that shows a widget's text property (a row's
+// title, a group's description); nullptr for an empty text. The property is the label's markup, or
+// already its shown text (libadwaita 1.2's group description).
+GtkWidget* label_showing(GtkWidget* root, const char* property, GtkWidget* other = nullptr) {
+    if (property == nullptr || *property == '\0') return nullptr;
     for (GtkWidget* w : descendants(root)) {
-        if (GTK_IS_LABEL(w) && has_css_class(w, css)) return w;
+        if (w == other || !GTK_IS_LABEL(w) || !gtk_widget_get_visible(w)) continue;
+        if (g_strcmp0(gtk_label_get_label(GTK_LABEL(w)), property) == 0 ||
+            g_strcmp0(gtk_label_get_text(GTK_LABEL(w)), property) == 0) {
+            return w;
+        }
     }
     return nullptr;
+}
+
+// The widgets a row holds before or after its title, as added: climbing from one of them up to just
+// below the widget that also holds the title gives the box they stand in.
+std::vector<GtkWidget*> row_box_of(GtkWidget* member, GtkWidget* title) {
+    GtkWidget* box = member;
+    for (GtkWidget* parent = gtk_widget_get_parent(box); parent != nullptr && !gtk_widget_is_ancestor(title, parent);
+         parent = gtk_widget_get_parent(box)) {
+        box = parent;
+    }
+    return box != member ? children(box) : std::vector<GtkWidget*>{member};
 }
 
 }  // namespace
 
 AdwApplication* application() {
     static AdwApplication* app = [] {
+        // As g_application_run names the program after argv[0]; the file chooser records the
+        // folders it opens under that name.
+        g_set_prgname("brevane");
+        // No assistive technology listens under the virtual display, whose session may have no
+        // accessibility bus; the widgets keep their roles without it.
+        g_setenv("GTK_A11Y", "none", TRUE);
         AdwApplication* created = adw_application_new("org.tuvrek.Brevane", G_APPLICATION_DEFAULT_FLAGS);
         g_signal_connect(created, "activate", G_CALLBACK(on_activate), nullptr);
         GError* error = nullptr;
@@ -75,15 +107,6 @@ std::vector<GtkWidget*> descendants_of_type(GtkWidget* root, GType type) {
         if (G_TYPE_CHECK_INSTANCE_TYPE(w, type)) out.push_back(w);
     }
     return out;
-}
-
-bool has_css_class(GtkWidget* widget, const char* name) { return gtk_widget_has_css_class(widget, name); }
-
-GtkWidget* find_by_css_class(GtkWidget* root, const char* name) {
-    for (GtkWidget* w : descendants(root)) {
-        if (has_css_class(w, name)) return w;
-    }
-    return nullptr;
 }
 
 std::vector<std::string> css_classes(GtkWidget* widget) {
@@ -149,9 +172,18 @@ std::vector<std::string> toast_titles(GtkWindow* window) {
     std::vector<std::string> out;
     WindowStateRef state = window_state(window);
     if (!state || state->toast_overlay == nullptr) return out;
-    for (GtkWidget* w : children(GTK_WIDGET(state->toast_overlay))) {
-        if (g_strcmp0(G_OBJECT_TYPE_NAME(w), "AdwToastWidget") != 0) continue;
-        out.push_back(text_of(first_label_with_class(w, "heading")));
+    // Besides the page, the overlay holds one widget per toast; its title is the label outside its buttons.
+    GtkWidget* page = adw_toast_overlay_get_child(state->toast_overlay);
+    for (GtkWidget* toast : children(GTK_WIDGET(state->toast_overlay))) {
+        if (toast == page) continue;
+        std::string title;
+        for (GtkWidget* w : descendants(toast)) {
+            if (GTK_IS_LABEL(w) && !inside_button(w, toast)) {
+                title = text_of(w);
+                break;
+            }
+        }
+        out.push_back(title);
     }
     return out;
 }
@@ -159,17 +191,27 @@ std::vector<std::string> toast_titles(GtkWindow* window) {
 RowView row_view(GtkWidget* row) {
     RowView view;
     view.row = row;
-    view.title = text_of(first_label_with_class(row, "title"));
-    view.subtitle = text_of(first_label_with_class(row, "subtitle"));
-    if (GtkWidget* prefixes = find_by_css_class(row, "prefixes")) {
-        for (GtkWidget* w : children(prefixes)) {
-            if (GTK_IS_IMAGE(w)) {
-                const char* icon = gtk_image_get_icon_name(GTK_IMAGE(w));
-                view.icon = icon != nullptr ? icon : "";
-            }
+    GtkWidget* title = label_showing(row, adw_preferences_row_get_title(ADW_PREFERENCES_ROW(row)));
+    GtkWidget* subtitle = label_showing(row, adw_action_row_get_subtitle(ADW_ACTION_ROW(row)), title);
+    view.title = text_of(title);
+    view.subtitle = text_of(subtitle);
+    if (title == nullptr) return view;
+    // In tree order the prefixes come before the title and the suffixes after it.
+    bool after_title = false;
+    for (GtkWidget* w : descendants(row)) {
+        if (w == title || w == subtitle) {
+            after_title = true;
+            continue;
+        }
+        if (!gtk_widget_get_visible(w) || (inside_button(w, row) && !GTK_IS_BUTTON(w))) continue;
+        if (!after_title && GTK_IS_IMAGE(w) && view.icon.empty()) {
+            const char* icon = gtk_image_get_icon_name(GTK_IMAGE(w));
+            view.icon = icon != nullptr ? icon : "";
+        } else if (after_title && (GTK_IS_LABEL(w) || GTK_IS_BUTTON(w) || GTK_IS_SWITCH(w))) {
+            view.suffixes = row_box_of(w, title);
+            break;
         }
     }
-    if (GtkWidget* suffixes = find_by_css_class(row, "suffixes")) view.suffixes = children(suffixes);
     return view;
 }
 
@@ -178,12 +220,10 @@ std::vector<GroupView> page_groups(GtkWidget* page) {
     for (GtkWidget* group : descendants_of_type(page, ADW_TYPE_PREFERENCES_GROUP)) {
         GroupView view;
         view.group = group;
-        view.title = text_of(first_label_with_class(group, "heading"));
-        if (GtkWidget* labels = find_by_css_class(group, "labels")) {
-            for (GtkWidget* w : children(labels)) {
-                if (GTK_IS_LABEL(w) && has_css_class(w, "dim-label")) view.description = text_of(w);
-            }
-        }
+        GtkWidget* title = label_showing(group, adw_preferences_group_get_title(ADW_PREFERENCES_GROUP(group)));
+        view.title = text_of(title);
+        view.description =
+            text_of(label_showing(group, adw_preferences_group_get_description(ADW_PREFERENCES_GROUP(group)), title));
         for (GtkWidget* row : descendants_of_type(group, ADW_TYPE_ACTION_ROW)) view.rows.push_back(row_view(row));
         out.push_back(std::move(view));
     }

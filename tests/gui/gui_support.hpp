@@ -25,9 +25,6 @@ void pump_for(std::chrono::milliseconds duration);
 std::vector<GtkWidget*> descendants(GtkWidget* root);
 std::vector<GtkWidget*> descendants_of_type(GtkWidget* root, GType type);
 std::vector<GtkWidget*> children(GtkWidget* widget);
-bool has_css_class(GtkWidget* widget, const char* name);
-// The first descendant (or root) that carries the CSS class, or nullptr.
-GtkWidget* find_by_css_class(GtkWidget* root, const char* name);
 std::vector<std::string> css_classes(GtkWidget* widget);
 std::string tooltip(GtkWidget* widget);
 

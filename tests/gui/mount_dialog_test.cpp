@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "dialog_harness.hpp"
+#include "picture.hpp"
 
 namespace brevane::test {
 namespace {
@@ -73,8 +74,8 @@ TEST_P(MountDialogForm, ShowsThePartitionAndItsChoices) {
     const FormCase& c = GetParam();
     DialogForm form = open(c.row);
     ASSERT_TRUE(form.complete());
-    EXPECT_STREQ(compat::dialog_get_title(form.dialog), c.title);
-    EXPECT_EQ(compat::dialog_get_content_width(form.dialog), 480);
+    EXPECT_STREQ(dialog_get_title(form.dialog), c.title);
+    EXPECT_EQ(dialog_get_content_width(form.dialog), 480);
     GtkWidget* group = find_one(form.dialog, [](GtkWidget* w) { return ADW_IS_PREFERENCES_GROUP(w); });
     ASSERT_NE(group, nullptr);
     EXPECT_STREQ(adw_preferences_group_get_description(ADW_PREFERENCES_GROUP(group)), c.description);
@@ -164,35 +165,43 @@ TEST_F(MountDialogTest, OnlyFolderAndReadWriteChangesReplan) {
 
 // ---- the folder chooser ----
 
+// The chooser is the toolkit's own (GtkFileDialog, or GtkFileChooserNative before it), shown as a
+// window of this process; the test answers it as the user would.
 TEST_F(MountDialogTest, ChosenFolderBecomesTheFolderText) {
     harness.make_fuse_available();
     DialogForm form = open("Macintosh HD");
     ASSERT_TRUE(form.complete());
-    std::string title;
-    std::string initial;
-    compat::FolderCallback pending;
-    compat::set_folder_chooser([&](GtkWindow*, const char* t, GFile* folder, compat::FolderCallback callback) {
-        title = t;
-        g_autofree char* path = folder != nullptr ? g_file_get_path(folder) : nullptr;
-        initial = path != nullptr ? path : "";
-        pending = std::move(callback);
-    });
     GtkWidget* choose = find_button_by_tooltip(form.folder, "Choose a folder");
     ASSERT_NE(choose, nullptr);
+    // Opens the chooser and waits until it shows its folder, as the user sees it.
+    const auto open_chooser = [&]() -> GtkWidget* {
+        g_signal_emit_by_name(choose, "clicked");
+        GtkWidget* chooser = nullptr;
+        pump_until([&] { return (chooser = open_folder_chooser()) != nullptr; });
+        if (chooser != nullptr) pump_until([&] { return folder_chooser_shows_path(chooser, "/mnt"); });
+        return chooser;
+    };
 
-    g_signal_emit_by_name(choose, "clicked");
-    ASSERT_TRUE(pending);
-    EXPECT_EQ(title, "Mount Folder");
-    EXPECT_EQ(initial, "/mnt");
-    std::exchange(pending, nullptr)(nullptr);  // cancelled
+    GtkWidget* chooser = open_chooser();
+    ASSERT_NE(chooser, nullptr) << "no folder chooser opened";
+    EXPECT_EQ(folder_chooser_title(chooser), "Mount Folder");
+    EXPECT_EQ(folder_chooser_folder(chooser), "/mnt");
+    folder_chooser_cancel(chooser);
+    ASSERT_TRUE(pump_until([] { return open_folder_chooser() == nullptr; }));
+    pump_for(200ms);
     EXPECT_EQ(form.folder_text(), "/mnt/Macintosh-HD");
 
-    g_signal_emit_by_name(choose, "clicked");
-    ASSERT_TRUE(pending);
-    g_autoptr(GFile) chosen = g_file_new_for_path(dir("mnt/chosen").c_str());
-    std::exchange(pending, nullptr)(chosen);
-    EXPECT_EQ(form.folder_text(), dir("mnt/chosen"));
-    EXPECT_EQ(form.warnings(), fuse_root(dir("mnt/chosen")));
+    const std::string chosen = dir("mnt/chosen");
+    fs::create_directories(chosen);
+    chooser = open_chooser();
+    ASSERT_NE(chooser, nullptr) << "no folder chooser opened the second time";
+    folder_chooser_go_to(chooser, chosen);
+    ASSERT_TRUE(pump_until([&] { return folder_chooser_shows_path(chooser, chosen); }))
+        << folder_chooser_folder(chooser);
+    folder_chooser_accept(chooser);
+    EXPECT_TRUE(pump_until([&] { return form.folder_text() == chosen; })) << form.folder_text();
+    EXPECT_EQ(open_folder_chooser(), nullptr);
+    EXPECT_EQ(form.warnings(), fuse_root(chosen));
 }
 
 // ---- the action: refusals ----
@@ -334,16 +343,16 @@ TEST_P(MountDialogConfirm, AsksFirstAndRunsOnlyOnContinue) {
     form.press();
     GtkWidget* alert = harness.wait_for_dialog(true);
     ASSERT_NE(alert, nullptr);
-    EXPECT_STREQ(compat::alert_dialog_get_heading(alert), c.heading);
-    EXPECT_EQ(text_of(compat::alert_dialog_get_body(alert)), c.body);
-    EXPECT_STREQ(compat::alert_dialog_get_response_label(alert, "cancel"), "Cancel");
-    EXPECT_STREQ(compat::alert_dialog_get_response_label(alert, "go"), "Continue");
-    EXPECT_EQ(compat::alert_dialog_get_response_appearance(alert, "go"), c.go_appearance);
-    EXPECT_STREQ(compat::alert_dialog_get_default_response(alert), "cancel");
-    EXPECT_STREQ(compat::alert_dialog_get_close_response(alert), "cancel");
+    EXPECT_STREQ(alert_dialog_get_heading(alert), c.heading);
+    EXPECT_EQ(text_of(alert_dialog_get_body(alert)), c.body);
+    EXPECT_STREQ(alert_dialog_get_response_label(alert, "cancel"), "Cancel");
+    EXPECT_STREQ(alert_dialog_get_response_label(alert, "go"), "Continue");
+    EXPECT_EQ(alert_dialog_get_response_appearance(alert, "go"), c.go_appearance);
+    EXPECT_STREQ(alert_dialog_get_default_response(alert), "cancel");
+    EXPECT_STREQ(alert_dialog_get_close_response(alert), "cancel");
 
     // Cancel only closes the alert: the form stays, nothing runs, nothing is dismissed.
-    compat::alert_dialog_choose_response(alert, "cancel");
+    alert_dialog_choose_response(alert, "cancel");
     EXPECT_EQ(harness.wait_for_dialog(false), form.dialog);
     pump_for(200ms);
     EXPECT_THAT(harness.pkexec_calls(), IsEmpty());
@@ -352,7 +361,7 @@ TEST_P(MountDialogConfirm, AsksFirstAndRunsOnlyOnContinue) {
     form.press();
     alert = harness.wait_for_dialog(true);
     ASSERT_NE(alert, nullptr);
-    compat::alert_dialog_choose_response(alert, "go");
+    alert_dialog_choose_response(alert, "go");
     EXPECT_TRUE(harness.wait_for_rebuild(old_page));
     EXPECT_FALSE(harness.form_dialog_open());
     Args expected = {"--elevated", "--json", "mount", "-p", "/dev/sdc2", "-d", dir("mnt/mac"), "--yes"};
@@ -382,7 +391,7 @@ TEST_F(MountDialogTest, ClosingAfterACancelledAlertDismisses) {
     form.press();
     GtkWidget* alert = harness.wait_for_dialog(true);
     ASSERT_NE(alert, nullptr);
-    compat::alert_dialog_choose_response(alert, "cancel");
+    alert_dialog_choose_response(alert, "cancel");
     ASSERT_EQ(harness.wait_for_dialog(false), form.dialog);
     EXPECT_EQ(harness.page(), old_page);
 
@@ -411,7 +420,7 @@ TEST_F(MountDialogTest, StartupModeSavesAnEntryWithoutStartupOrFolderCheck) {
     tuvrek::test::write_file(harness.root() / "full" / "file", "x");
     DialogForm form = open_startup("Windows Data");
     ASSERT_TRUE(form.complete());
-    EXPECT_STREQ(compat::dialog_get_title(form.dialog), "Mount Windows Data at Startup");
+    EXPECT_STREQ(dialog_get_title(form.dialog), "Mount Windows Data at Startup");
     EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(form.action)), "Save");
     EXPECT_FALSE(gtk_widget_get_visible(form.startup));
 
@@ -441,7 +450,8 @@ TEST_F(MountDialogTest, StartupModePlansAMountedPartitionAsUnmounted) {
 
 // ---- a picture of the dialog ----
 
-// Renders the open dialog to a PNG: to BREVANE_DIALOG_PNG when set, else into the test's folder.
+// Renders the open dialog over its window to a PNG: to BREVANE_DIALOG_PNG when set, else into the
+// test's folder.
 TEST_F(MountDialogTest, RendersToAPicture) {
     harness.make_fuse_available();
     DialogForm form = open("Macintosh HD");
@@ -449,20 +459,11 @@ TEST_F(MountDialogTest, RendersToAPicture) {
     compat::switch_row_set_active(form.read_write, true);
     GtkWidget* dialog = form.dialog;
     ASSERT_TRUE(pump_until([&] { return gtk_widget_get_width(dialog) > 0 && gtk_widget_get_height(dialog) > 0; }));
-    pump_for(500ms);  // let the first frame settle
+    pump_for(500ms);  // let the first frame and the dialog's opening settle
 
-    const int width = gtk_widget_get_width(dialog);
-    const int height = gtk_widget_get_height(dialog);
-    g_autoptr(GdkPaintable) paintable = gtk_widget_paintable_new(dialog);
-    g_autoptr(GtkSnapshot) snapshot = gtk_snapshot_new();
-    gdk_paintable_snapshot(paintable, snapshot, width, height);
-    g_autoptr(GskRenderNode) node = gtk_snapshot_free_to_node(g_steal_pointer(&snapshot));
-    ASSERT_NE(node, nullptr);
-    GskRenderer* renderer = gtk_native_get_renderer(gtk_widget_get_native(dialog));
-    ASSERT_NE(renderer, nullptr);
-    g_autoptr(GdkTexture) texture = gsk_renderer_render_texture(renderer, node, nullptr);
+    g_autoptr(GdkTexture) texture = window_picture(harness.window());
     ASSERT_NE(texture, nullptr);
-    EXPECT_EQ(gdk_texture_get_width(texture), width);
+    EXPECT_EQ(gdk_texture_get_width(texture), gtk_widget_get_width(GTK_WIDGET(harness.window())));
 
     const char* wanted = getenv("BREVANE_DIALOG_PNG");
     const std::string path = wanted != nullptr && *wanted != '\0' ? wanted : dir("dialog.png");

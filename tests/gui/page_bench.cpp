@@ -8,7 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app.hpp"
+#include "page.hpp"
+#include "window.hpp"
 #include "gui_support.hpp"
 
 namespace {

@@ -56,7 +56,7 @@ TEST_F(RowActionsTest, SwitchOnOpensTheStartupDialogAndClosingItChangesNothing) 
     gtk_switch_set_active(GTK_SWITCH(sw), TRUE);
     GtkWidget* dialog = harness.wait_for_dialog(false);
     ASSERT_NE(dialog, nullptr);
-    EXPECT_STREQ(compat::dialog_get_title(dialog), "Mount Windows Data at Startup");
+    EXPECT_STREQ(dialog_get_title(dialog), "Mount Windows Data at Startup");
     // The handler claims the signal, so the switch's state is not committed.
     EXPECT_FALSE(gtk_switch_get_state(GTK_SWITCH(sw)));
 
@@ -138,7 +138,7 @@ TEST_P(RowActionsRefused, RebuildsWithASensitiveButton) {
         EXPECT_EQ(alert, nullptr);
     } else {
         ASSERT_NE(alert, nullptr);
-        EXPECT_STREQ(compat::alert_dialog_get_body(alert), GetParam().alert_body);
+        EXPECT_STREQ(alert_dialog_get_body(alert), GetParam().alert_body);
     }
     GtkWidget* fresh = find_button_by_tooltip(harness.page_row("Backup"), "Unmount");
     ASSERT_NE(fresh, nullptr);

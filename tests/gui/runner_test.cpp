@@ -6,8 +6,9 @@
 #include <cstdlib>
 #include <optional>
 
-#include "app.hpp"
-#include "compat.hpp"
+#include "compat_inspection.hpp"
+#include "privileged.hpp"
+#include "window.hpp"
 #include "gui_support.hpp"
 
 namespace {
@@ -39,8 +40,8 @@ protected:
     }
     void TearDown() override {
         if (window != nullptr) {
-            while (GtkWidget* dialog = compat::visible_dialog(GTK_WIDGET(window))) {
-                compat::alert_dialog_choose_response(dialog, "ok");
+            while (GtkWidget* dialog = visible_dialog(GTK_WIDGET(window))) {
+                alert_dialog_choose_response(dialog, "ok");
             }
         }
         state.reset();
@@ -67,7 +68,7 @@ protected:
         EXPECT_NE(current_page(window), page_at_result) << "every result rebuilds the page";
     }
 
-    GtkWidget* alert() { return compat::visible_dialog(GTK_WIDGET(window)); }
+    GtkWidget* alert() { return visible_dialog(GTK_WIDGET(window)); }
 
     std::string saved_path;
     std::unique_ptr<Fixture> fixture;
@@ -119,7 +120,7 @@ TEST_F(RunnerTest, ChangesTheStartupFileAndTheRebuiltPageShowsIt) {
 
     run({"automount", "remove", "/mnt/win"});
 
-    EXPECT_EQ(alert(), nullptr) << compat::alert_dialog_get_body(alert());
+    EXPECT_EQ(alert(), nullptr) << alert_dialog_get_body(alert());
     EXPECT_EQ(toast_titles(window).size(), 1u);
     EXPECT_EQ(tuvrek::test::read_file(fixture->automount_path()).find("/mnt/win"), std::string::npos);
     EXPECT_THAT(switch_of_win(), testing::Contains("switch:off"));
@@ -134,16 +135,16 @@ TEST_F(RunnerTest, AFailureReplyShowsItsMessageInTheAlert) {
     EXPECT_THAT(stand_ins->calls("umount"), IsEmpty());
     GtkWidget* shown = alert();
     ASSERT_NE(shown, nullptr);
-    ASSERT_TRUE(compat::is_alert_dialog(shown));
-    EXPECT_STREQ(compat::alert_dialog_get_heading(shown), "That Didn't Work");
-    EXPECT_STREQ(compat::alert_dialog_get_body(shown), "/ is part of the running system.");
-    EXPECT_TRUE(compat::alert_dialog_has_response(shown, "ok"));
-    EXPECT_STREQ(compat::alert_dialog_get_response_label(shown, "ok"), "OK");
+    ASSERT_TRUE(is_alert_dialog(shown));
+    EXPECT_STREQ(alert_dialog_get_heading(shown), "That Didn't Work");
+    EXPECT_STREQ(alert_dialog_get_body(shown), "/ is part of the running system.");
+    EXPECT_TRUE(alert_dialog_has_response(shown, "ok"));
+    EXPECT_STREQ(alert_dialog_get_response_label(shown, "ok"), "OK");
     EXPECT_THAT(toast_titles(window), IsEmpty());
 
     // Its one response only closes it.
     GtkWidget* page = current_page(window);
-    compat::alert_dialog_choose_response(shown, "ok");
+    alert_dialog_choose_response(shown, "ok");
     EXPECT_TRUE(pump_until([&] { return alert() == nullptr; }));
     EXPECT_EQ(current_page(window), page);
 }
@@ -169,8 +170,8 @@ TEST_P(PkexecOutcome, ShowsTheResultAndRebuildsThePage) {
     GtkWidget* shown = alert();
     if (c.alert) {
         ASSERT_NE(shown, nullptr);
-        EXPECT_STREQ(compat::alert_dialog_get_heading(shown), "That Didn't Work");
-        EXPECT_EQ(std::string(compat::alert_dialog_get_body(shown)), *c.alert);
+        EXPECT_STREQ(alert_dialog_get_heading(shown), "That Didn't Work");
+        EXPECT_EQ(std::string(alert_dialog_get_body(shown)), *c.alert);
     } else {
         EXPECT_EQ(shown, nullptr);
     }
@@ -207,8 +208,8 @@ TEST_F(RunnerTest, OutputThatIsNotUtf8IsAFailureWithTheErrorText) {
     run({"unmount", "/mnt/a"});
     GtkWidget* shown = alert();
     ASSERT_NE(shown, nullptr);
-    EXPECT_STRNE(compat::alert_dialog_get_body(shown), "");
-    EXPECT_STRNE(compat::alert_dialog_get_body(shown), "tuvrek-disk failed.");
+    EXPECT_STRNE(alert_dialog_get_body(shown), "");
+    EXPECT_STRNE(alert_dialog_get_body(shown), "tuvrek-disk failed.");
 }
 
 TEST_F(RunnerTest, APkexecThatCantStartFailsAtOnce) {
@@ -227,7 +228,7 @@ TEST_F(RunnerTest, APkexecThatCantStartFailsAtOnce) {
     EXPECT_NE(current_page(window), before);
     GtkWidget* shown = alert();
     ASSERT_NE(shown, nullptr);
-    EXPECT_EQ(std::string(compat::alert_dialog_get_body(shown)), got->text);
+    EXPECT_EQ(std::string(alert_dialog_get_body(shown)), got->text);
 }
 
 TEST_F(RunnerTest, RunsInFlightTogetherEachReportOnce) {

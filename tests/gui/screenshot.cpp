@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <string>
 
-#include "app.hpp"
+#include "window.hpp"
 #include "gui_support.hpp"
+#include "picture.hpp"
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -28,20 +29,9 @@ int main(int argc, char** argv) {
 
     const int width = gtk_widget_get_width(GTK_WIDGET(window));
     const int height = gtk_widget_get_height(GTK_WIDGET(window));
-    GdkPaintable* paintable = gtk_widget_paintable_new(GTK_WIDGET(window));
-    GtkSnapshot* snapshot = gtk_snapshot_new();
-    gdk_paintable_snapshot(paintable, snapshot, width, height);
-    GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
-    int status = 1;
-    if (node != nullptr) {
-        GskRenderer* renderer = gtk_native_get_renderer(GTK_NATIVE(window));
-        graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(width), float(height));
-        GdkTexture* texture = gsk_renderer_render_texture(renderer, node, &bounds);
-        status = gdk_texture_save_to_png(texture, out.c_str()) ? 0 : 1;
-        g_object_unref(texture);
-        gsk_render_node_unref(node);
-    }
-    g_object_unref(paintable);
+    GdkTexture* texture = window_picture(window);
+    const int status = texture != nullptr && gdk_texture_save_to_png(texture, out.c_str()) ? 0 : 1;
+    g_clear_object(&texture);
     close_main_window(window);
     if (status == 0) std::printf("saved %s (%dx%d)\n", out.c_str(), width, height);
     return status;

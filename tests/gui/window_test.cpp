@@ -2,8 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app.hpp"
-#include "compat.hpp"
+#include "compat_inspection.hpp"
+#include "page.hpp"
+#include "window.hpp"
 #include "gui_support.hpp"
 
 namespace {
@@ -57,7 +58,7 @@ TEST_F(WindowTest, HasTheFixedWidgetTree) {
 
     // toolbar view: the header bar on top, the toast overlay as content
     GtkWidget* toolbar = adw_application_window_get_content(ADW_APPLICATION_WINDOW(window));
-    GtkWidget* overlay = compat::toolbar_view_get_content(toolbar);
+    GtkWidget* overlay = toolbar_view_get_content(toolbar);
     ASSERT_TRUE(ADW_IS_TOAST_OVERLAY(overlay));
     EXPECT_EQ(overlay, GTK_WIDGET(state->toast_overlay));
     auto headers = descendants_of_type(toolbar, ADW_TYPE_HEADER_BAR);
@@ -414,16 +415,39 @@ TEST_F(WindowTest, ASecondLaunchOfTheProgramActivatesThisOne) {
     EXPECT_EQ(current_page(window), page);
 }
 
+// Whether a handler waits on each signal of the objects that may outlive a window: the volume
+// monitor's six and the application's "window-removed".
+std::vector<bool> lasting_handlers(GVolumeMonitor* monitor) {
+    const auto pending = [](gpointer instance, const char* signal) {
+        const guint id = g_signal_lookup(signal, G_OBJECT_TYPE(instance));
+        return id != 0 && g_signal_has_handler_pending(instance, id, 0, TRUE) != FALSE;
+    };
+    std::vector<bool> out;
+    for (const char* signal : {"drive-connected", "drive-disconnected", "volume-added", "volume-removed",
+                               "mount-added", "mount-removed"}) {
+        out.push_back(pending(monitor, signal));
+    }
+    out.push_back(pending(application(), "window-removed"));
+    return out;
+}
+
 TEST_F(WindowTest, ClosingTheWindowReleasesItsState) {
+    // Held here too, the process-wide monitor outlives the window, as it does whenever anything else
+    // in the process uses it.
+    GVolumeMonitor* monitor = g_volume_monitor_get();
+    const std::vector<bool> none(7, false);
+    ASSERT_EQ(lasting_handlers(monitor), none) << "handlers before the window opened";
     open("lsblk-gui-drives.json");
+    EXPECT_EQ(lasting_handlers(monitor), std::vector<bool>(7, true));
+
     std::weak_ptr<brevane::WindowState> weak = state;
     state.reset();
     GtkWindow* closing = window;
     window = nullptr;
     close_main_window(closing);
     EXPECT_TRUE(weak.expired());
-    // Its weak handlers stay on the process-wide monitor and now do nothing.
-    GVolumeMonitor* monitor = g_volume_monitor_get();
+    // Its handlers are gone from the monitor and the application, and a signal reaches nothing of it.
+    EXPECT_EQ(lasting_handlers(monitor), none);
     g_signal_emit_by_name(monitor, "mount-added", nullptr);
     g_object_unref(monitor);
 }

@@ -139,6 +139,31 @@ Run run(const std::vector<std::string>& argv, const RunOptions& options) {
     return result;
 }
 
+RunOptions hermetic_options(const fs::path& root, const std::optional<std::string>& path) {
+    RunOptions options;
+    options.env = {
+        {"TUVREK_DISK_LSBLK_JSON", (root / "lsblk.json").string()},
+        {"TUVREK_DISK_MOUNTINFO", (root / "mountinfo").string()},
+        {"TUVREK_DISK_RUN_DIR", (root / "run").string()},
+        {"TUVREK_DISK_AUTOMOUNT_CONF", (root / "automount.toml").string()},
+        {"TUVREK_DISK_SYS_MODULE_DIR", (root / "sys-module").string()},
+        {"TUVREK_MODULES_DIR", (root / "modules").string()},
+    };
+    if (path) options.env["PATH"] = *path;
+    options.unset = {"SUDO_UID", "SUDO_GID", "PKEXEC_UID"};
+    return options;
+}
+
+void use_machine(RunOptions& options, const std::string& name) {
+    options.env.erase(name);
+    options.unset.push_back(name);
+}
+
+void use_real_kernel(RunOptions& options) {
+    for (const char* name : {"TUVREK_DISK_MOUNTINFO", "TUVREK_DISK_SYS_MODULE_DIR", "TUVREK_MODULES_DIR"})
+        use_machine(options, name);
+}
+
 std::string cli_binary() { return std::string(TUVREK_BIN_DIR) + "/tuvrek-disk"; }
 std::string gui_binary() { return std::string(TUVREK_BIN_DIR) + "/brevane"; }
 
@@ -249,6 +274,21 @@ ScopedEnv::~ScopedEnv() {
         if (it->second) setenv(it->first.c_str(), it->second->c_str(), 1);
         else unsetenv(it->first.c_str());
     }
+}
+
+ScopedFileSizeLimit::ScopedFileSizeLimit(rlim_t bytes) {
+    struct sigaction ignore{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &old_action_);
+    getrlimit(RLIMIT_FSIZE, &old_limit_);
+    rlimit lowered = old_limit_;
+    lowered.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &lowered);
+}
+
+ScopedFileSizeLimit::~ScopedFileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old_limit_);
+    sigaction(SIGXFSZ, &old_action_, nullptr);
 }
 
 }  // namespace tuvrek::test

@@ -1,6 +1,9 @@
 #pragma once
 // Helpers for tests that run the built programs as processes, hermetically.
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -26,6 +29,16 @@ struct RunOptions {
     std::string cwd;
     double timeout_seconds = 60;  // the child is killed after this long; status is then 128 + 9
 };
+
+// The environment of a hermetic run of tuvrek-disk: every state file and system folder it reads or
+// changes is named under root (lsblk.json for the drives, mountinfo, run/ for mounts.json,
+// automount.toml, sys-module/ and modules/ for the loaded and installed kernel modules), and no sudo
+// or pkexec caller is inherited. With a path, programs are found through it alone.
+RunOptions hermetic_options(const fs::path& root, const std::optional<std::string>& path = std::nullopt);
+// The machine's own value of one of those variables instead (unset: lsblk itself, the real table).
+void use_machine(RunOptions& options, const std::string& name);
+// The real mount table and kernel modules, for runs that mount for real.
+void use_real_kernel(RunOptions& options);
 
 // Runs argv (argv[0] through PATH of the resulting environment) and waits for it.
 Run run(const std::vector<std::string>& argv, const RunOptions& options = {});
@@ -87,6 +100,20 @@ public:
 
 private:
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// Lowers the test process's file-size limit, with SIGXFSZ ignored, so that writing past it fails
+// with EFBIG even for root; the old limit and handler come back when it goes.
+class ScopedFileSizeLimit {
+public:
+    explicit ScopedFileSizeLimit(rlim_t bytes);
+    ~ScopedFileSizeLimit();
+    ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+    ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+private:
+    rlimit old_limit_{};
+    struct sigaction old_action_{};
 };
 
 }  // namespace tuvrek::test

@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "support.hpp"
+#include "texts.hpp"
 
 namespace tuvrek {
 namespace {
@@ -17,16 +20,10 @@ namespace fs = std::filesystem;
 using test::read_file;
 using test::write_file;
 
-constexpr const char* kHeader =
-    "# Partitions Tuvrek mounts at startup (tuvrek-disk-automount.service).\n"
-    "# Change them with Brevane or `tuvrek-disk automount add|remove`.\n"
-    "\n";
+using test::kConfigHeader;
 
 // Two entries: an APFS volume read-only, an exFAT partition read/write.
-constexpr const char* kWorkedExample =
-    "# Partitions Tuvrek mounts at startup (tuvrek-disk-automount.service).\n"
-    "# Change them with Brevane or `tuvrek-disk automount add|remove`.\n"
-    "\n"
+const std::string kWorkedExample = kConfigHeader +
     "[[mount]]\n"
     "uuid = \"6F1D2C3B-8A47-4E55-9B20-D41C7E9A0B13\"\n"
     "target = \"/mnt/mac\"\n"
@@ -95,7 +92,7 @@ TEST_F(ConfigFile, AcceptedDocuments) {
         {"empty file", "", {}},
         {"only comments", "# nothing yet\n\n# really\n", {}},
         {"an empty inline array", "mount = []\n", {}},
-        {"the written form", kWorkedExample, kWorkedEntries},
+        {"the written form", kWorkedExample.c_str(), kWorkedEntries},
         {"keys in any order, extra keys and tables ignored",
          "title = \"mine\"\n[other]\nx = [1, 2]\n\n[[mount]]\ngid = 7\nlabel = \"x\"\nuid = 4294967295\n"
          "target = '/mnt/a'\nuuid = \"A\"\n",
@@ -110,6 +107,10 @@ TEST_F(ConfigFile, AcceptedDocuments) {
         {"a byte-order mark and CRLF line ends", "\xEF\xBB\xBF[[mount]]\r\nuuid = \"A\"\r\ntarget = \"/a\"\r\n"
                                                  "uid = 1\r\ngid = 2\r\n",
          {{"A", "/a", false, std::nullopt, 1, 2, std::nullopt}}},
+        {"letters beyond ASCII in comments and strings",
+         "# \xC3\xA9\n[[mount]]\nuuid = \"A\" # \xD0\x94\ntarget = '/mnt/\xD0\x94'\nuid = 1\ngid = 2\n"
+         "label = \"\"\"x\\\n  \xC3\xA9\"\"\"\n",
+         {{"A", "/mnt/\xD0\x94", false, std::nullopt, 1, 2, std::nullopt}}},
     };
     for (const Case& c : cases) {
         write_file(path_, c.text);
@@ -185,11 +186,31 @@ TEST_F(ConfigFile, RefusedDocumentsNameTheLineColumnAndReason) {
          "1 | mount = [[\"A\", \"/a\", false, 0, 1, 2, \"x\", 9]]\n"
          "  |          ^^^^^^^^^^^^^^^^^^^^^^^^^^^^^^^^^^^\n"
          "invalid length 8, expected struct Entry with 7 elements"},
+        {"a NUL in the target", "[[mount]]\nuuid = \"A\"\ntarget = \"/mnt/full\\u0000/x\"\nuid = 1\ngid = 1\n",
+         "TOML parse error at line 3, column 10\n"
+         "3 | target = \"/mnt/full\\u0000/x\"\n"
+         "  |          ^^^^^^^^^^^^^^^^^^^\n"
+         "invalid value: the target holds a NUL character"},
+        {"a NUL in the uuid of a positional array", "mount = [[\"A\\u0000\", \"/a\", false, 0, 1, 2]]\n",
+         "TOML parse error at line 1, column 11\n"
+         "1 | mount = [[\"A\\u0000\", \"/a\", false, 0, 1, 2]]\n"
+         "  |           ^^^^^^^^^\n"
+         "invalid value: the uuid holds a NUL character"},
+        {"a NUL in the filesystem", "mount = [{uuid = \"A\", target = \"/a\", uid = 1, gid = 1, filesystem = \"\\u0000\"}]\n",
+         "TOML parse error at line 1, column 69\n"
+         "1 | mount = [{uuid = \"A\", target = \"/a\", uid = 1, gid = 1, filesystem = \"\\u0000\"}]\n"
+         "  |                                                                     ^^^^^^^^\n"
+         "invalid value: the filesystem holds a NUL character"},
         {"broken syntax, tab kept under the marker", "[[mount]]\n\tuuid = \"A\" x\n",
          "TOML parse error at line 2, column 13\n"
          "2 | \tuuid = \"A\" x\n"
          "  | \t           ^\n"
          "Error while parsing key-value pair: expected a comment or whitespace, saw 'x'"},
+        {"a letter beyond ASCII ending a number", "[[mount]]\nuid = 1\xC3\xA9\n",
+         "TOML parse error at line 2, column 8\n"
+         "2 | uid = 1\xC3\xA9\n"
+         "  |        ^\n"
+         "Error while parsing decimal integer: expected digit, saw '\xC3\xA9'"},
     };
     for (const Case& c : cases) {
         write_file(path_, c.text);
@@ -214,7 +235,7 @@ TEST_F(ConfigFile, PathWithInvalidUtf8IsShownReplaced) {
 
 TEST(RenderAutomountConfig, WorkedExampleByteForByte) {
     EXPECT_EQ(render_automount_config(kWorkedEntries), kWorkedExample);
-    EXPECT_EQ(render_automount_config({}), std::string(kHeader) + "mount = []\n");
+    EXPECT_EQ(render_automount_config({}), kConfigHeader + "mount = []\n");
 }
 
 TEST(RenderAutomountConfig, AwkwardTextsComeBackUnchanged) {
@@ -234,12 +255,12 @@ TEST_F(ConfigFile, SaveReplacesTheFileWithOnlyTheEntries) {
     write_file(path_, "# mine\ntitle = \"x\"\n[[mount]]\nuuid = \"A\"\ntarget = \"/a\"\nuid = 1\ngid = 2\nlabel = \"x\"\n");
     std::vector<Entry> entries = load_ok();
     ASSERT_TRUE(save_automount_config(entries).has_value());
-    EXPECT_EQ(read_file(path_), std::string(kHeader) + "[[mount]]\nuuid = \"A\"\ntarget = \"/a\"\n"
+    EXPECT_EQ(read_file(path_), kConfigHeader + "[[mount]]\nuuid = \"A\"\ntarget = \"/a\"\n"
                                                        "read_write = false\nuid = 1\ngid = 2\n");
     EXPECT_FALSE(fs::exists(path_ + ".new"));
 
     ASSERT_TRUE(save_automount_config({}).has_value());
-    EXPECT_EQ(read_file(path_), std::string(kHeader) + "mount = []\n");
+    EXPECT_EQ(read_file(path_), kConfigHeader + "mount = []\n");
     EXPECT_THAT(load_ok(), ::testing::IsEmpty());
 }
 
@@ -280,15 +301,28 @@ TEST_F(ConfigFile, TemporaryFileReplacesTheExtensionBesideTheConfiguration) {
         ASSERT_FALSE(saved.has_value()) << c.name;
         EXPECT_EQ(saved.error(), (dir / c.temporary).string() + ": Is a directory (os error 21)") << c.name;
         EXPECT_EQ(read_file(path_), "mount = []\n") << "the old configuration is untouched";
+        EXPECT_TRUE(fs::is_directory(dir / c.temporary)) << "what the save did not make, it does not remove";
     }
 }
 
-TEST_F(ConfigFile, FailedRenameNamesTheConfigurationAndLeavesTheTemporaryFile) {
+TEST_F(ConfigFile, FailedRenameNamesTheConfigurationAndRemovesTheTemporaryFile) {
     fs::create_directories(fs::path(path_) / "occupied");
     auto saved = save_automount_config(kWorkedEntries);
     ASSERT_FALSE(saved.has_value());
     EXPECT_EQ(saved.error(), path_ + ": Is a directory (os error 21)");
-    EXPECT_EQ(read_file(path_ + ".new"), kWorkedExample);
+    EXPECT_FALSE(fs::exists(path_ + ".new"));
+}
+
+TEST_F(ConfigFile, FailedWriteNamesTheTemporaryFileAndRemovesIt) {
+    write_file(path_, "mount = []\n");
+    auto saved = [] {
+        test::ScopedFileSizeLimit limit(1);
+        return save_automount_config(kWorkedEntries);
+    }();
+    ASSERT_FALSE(saved.has_value());
+    EXPECT_EQ(saved.error(), path_ + ".new: File too large (os error 27)");
+    EXPECT_FALSE(fs::exists(path_ + ".new"));
+    EXPECT_EQ(read_file(path_), "mount = []\n");
 }
 
 TEST_F(ConfigFile, NewFileTakesTheUmask) {

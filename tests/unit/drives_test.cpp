@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "lsblk_node.hpp"
 #include "support.hpp"
 #include "tuvrek/text.hpp"
 

@@ -82,6 +82,16 @@ TEST(DriveDisplayName, VendorOnlyWhenTheModelLacksIt) {
     for (const Case& c : cases) EXPECT_EQ(drive_display_name(drive(c.model, c.vendor)), c.expected) << c.expected;
 }
 
+TEST(DisplayLabel, LabelThenPartLabelThenName) {
+    Partition p;
+    p.name = "sdb2";
+    EXPECT_EQ(partition_display_label(p), "sdb2");
+    p.part_label = "Basic data partition";
+    EXPECT_EQ(partition_display_label(p), "Basic data partition");
+    p.label = "Windows";
+    EXPECT_EQ(partition_display_label(p), "Windows");
+}
+
 TEST(OsFamily, EveryFilesystemKindHasItsFamily) {
     using Kind = Filesystem::Kind;
     struct Case {

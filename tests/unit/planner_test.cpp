@@ -7,23 +7,24 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "texts.hpp"
+#include "tuvrek/cli_error.hpp"
+
 namespace tuvrek {
 namespace {
 
 using FsKind = Filesystem::Kind;
 using Err = PlanError::Kind;
 
-const std::string kApfsWrite =
-    "Writing to APFS from Linux is experimental and can damage the drive. Back it up first, and shut macOS "
-    "down fully (not sleep) before mounting.";
-const std::string kFileVault = "FileVault-encrypted volumes can't be mounted read/write; mount them read-only.";
-const std::string kHfs =
-    "Linux writes to HFS+ only when its journal is off. If it mounts read-only, turn journaling off in macOS "
-    "with: diskutil disableJournal <volume>";
-const std::string kOwners =
-    "Files keep the owners they have on this filesystem; you may need sudo to change ones your user doesn't "
-    "own.";
-const std::string kFuseMac = "With apfs-fuse your files are under /mnt/mac/root (for example /mnt/mac/root/Users).";
+using test::kApfsWrite;
+using test::kFileVault;
+using test::kFolderNotEmpty;
+using test::kHfs;
+using test::kNotAbsolute;
+using test::kOwners;
+const std::string kFuseMac = test::fuse_root("/mnt/mac");
 
 Partition part(std::optional<Filesystem> fs, std::vector<std::string> mountpoints = {}) {
     Partition p;
@@ -104,9 +105,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"VolumeBeforeFolder", part(fs(FsKind::Ntfs)), req(false, 1, "mnt/mac"), Err::VolumeNotApfs,
                     "A volume number only applies to APFS partitions."},
         RefusalCase{"RelativeFolderBeforeEncrypted", part(fs(FsKind::BitLocker)), req(false, std::nullopt, "mnt/mac"),
-                    Err::FolderNotAbsolute, "The mount folder must be a full path, such as /mnt/mac."},
-        RefusalCase{"EmptyFolder", part(fs(FsKind::Apfs)), req(false, 1, ""), Err::FolderNotAbsolute,
-                    "The mount folder must be a full path, such as /mnt/mac."},
+                    Err::FolderNotAbsolute, kNotAbsolute},
+        RefusalCase{"EmptyFolder", part(fs(FsKind::Apfs)), req(false, 1, ""), Err::FolderNotAbsolute, kNotAbsolute},
         RefusalCase{"BitLocker", part(fs(FsKind::BitLocker)), req(), Err::Encrypted,
                     "This partition is encrypted with BitLocker. Unlock it first; unlocking isn't supported here "
                     "yet."},
@@ -133,11 +133,9 @@ TEST(PlanErrorMessage, EveryCodeAndFolderMessage) {
          "This partition is encrypted with LUKS. Unlock it first; unlocking isn't supported here yet."},
         {{Err::Unsupported, "swap", {}}, "unsupported", "Mounting swap partitions isn't supported."},
         {{Err::VolumeNotApfs, {}, {}}, "volume-not-apfs", "A volume number only applies to APFS partitions."},
-        {{Err::FolderNotAbsolute, {}, {}}, "folder-not-absolute",
-         "The mount folder must be a full path, such as /mnt/mac."},
+        {{Err::FolderNotAbsolute, {}, {}}, "folder-not-absolute", kNotAbsolute},
         {{Err::FolderNotAFolder, {}, {}}, "folder-not-a-folder", "The mount folder exists and isn't a folder."},
-        {{Err::FolderNotEmpty, {}, {}}, "folder-not-empty",
-         "The mount folder isn't empty. Mounting over it would hide its files; pick an empty or new folder."},
+        {{Err::FolderNotEmpty, {}, {}}, "folder-not-empty", kFolderNotEmpty},
         {{Err::FolderInUse, {}, {}}, "folder-in-use", "Something is already mounted on that folder."},
     };
     for (const Case& c : cases) {

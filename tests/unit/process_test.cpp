@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "support.hpp"
 
@@ -104,6 +106,46 @@ TEST(RunProcess, StartFailuresAreErrorNumbers) {
     auto empty = run_process({});
     ASSERT_FALSE(empty);
     EXPECT_EQ(empty.error(), EINVAL);
+}
+
+TEST(RunProcess, AnArgumentHoldingANulIsRefusedAndNothingRuns) {
+    test::TempDir dir;
+    const auto marker = dir / "ran";
+    auto result = run_process({"sh", "-c", "touch '" + marker.string() + "'", std::string("/mnt/full\0/x", 12)});
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error(), EINVAL);
+    EXPECT_FALSE(std::filesystem::exists(marker));
+}
+
+// What the child sees of each locale variable; "-" when unset.
+TEST(RunProcess, ChildrenSpeakInTheCLocaleAndKeepTheRestOfTheLocale) {
+    const std::vector<std::string> names = {"LC_MESSAGES", "LC_ALL", "LC_CTYPE", "LC_TIME", "LANG", "LANGUAGE"};
+    struct Case {
+        const char* what;
+        std::vector<std::optional<std::string>> ours;  // in the order of names
+        std::string child;
+    };
+    const std::optional<std::string> unset;
+    const Case cases[] = {
+        {"LC_ALL spread over the other categories, which it overrode",
+         {"de_DE.UTF-8", "de_DE.UTF-8", "fr_FR.UTF-8", unset, "en_GB.UTF-8", "de"},
+         "C|-|de_DE.UTF-8|de_DE.UTF-8|en_GB.UTF-8|de"},
+        {"no LC_ALL: the categories stay as they are",
+         {unset, unset, "de_DE.UTF-8", unset, "de_DE.UTF-8", unset},
+         "C|-|de_DE.UTF-8|-|de_DE.UTF-8|-"},
+        {"an empty LC_ALL counts as unset", {"de_DE.UTF-8", "", unset, unset, unset, unset}, "C|-|-|-|-|-"},
+    };
+    std::string format, values;
+    for (const auto& name : names) {
+        format += format.empty() ? "%s" : "|%s";
+        values += " \"${" + name + "--}\"";
+    }
+    const std::string script = "printf '" + format + "'" + values;
+    for (const Case& c : cases) {
+        test::ScopedEnv env;
+        for (std::size_t i = 0; i < names.size(); ++i) env.set(names[i], c.ours[i]);
+        EXPECT_EQ(run_sh(script).out, c.child) << c.what;
+    }
 }
 
 TEST(RunProcess, ReportsTheSignalThatEndedTheChild) {

@@ -1,8 +1,7 @@
 #include "tuvrek/records.hpp"
 
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -88,6 +87,8 @@ TEST(RecordsParse, ShapesThatReadAndShapesThatEmptyTheList) {
         {"not JSON", "records", {}},
         {"empty file", "", {}},
         {"invalid UTF-8", "[[\"/dev/sdb2\",\"/mnt/\xFF\",true]]", {}},
+        {"a NUL in the target", R"([["/dev/a","/a",false],["/dev/sdb2","/mnt/full\u0000/x",true]])", {}},
+        {"a NUL in the device", R"([{"device":"/dev/sdb2\u0000","target":"/mnt/mac","created_dir":true}])", {}},
         {"huge number", "[1e400]", {}},
     };
     for (const auto& c : cases) EXPECT_EQ(parse_mount_records(c.text), c.records) << c.what;
@@ -115,8 +116,19 @@ TEST_F(RecordsFile, WriteCreatesTheRunFolderAndRoundTrips) {
     EXPECT_EQ(test::read_file(run_dir() / "deeper" / "still" / "mounts.json"), serialize_mount_records(records));
     EXPECT_EQ(read_mount_records(), records);
 
-    ASSERT_TRUE(write_mount_records({}));  // in place, truncated
+    ASSERT_TRUE(write_mount_records({}));
     EXPECT_EQ(test::read_file(run_dir() / "deeper" / "still" / "mounts.json"), "[]\n");
+}
+
+TEST_F(RecordsFile, WriteReplacesTheFileWholeThroughATemporaryOne) {
+    ASSERT_TRUE(write_mount_records({{"/dev/a", "/a", true}}));
+    const std::string old_content = test::read_file(file());
+    // A second name for the old file: rewriting in place would change what it shows.
+    ASSERT_EQ(::link(file().c_str(), (dir_ / "old-mounts.json").c_str()), 0);
+    ASSERT_TRUE(write_mount_records({{"/dev/b", "/b", false}}));
+    EXPECT_EQ(test::read_file(dir_ / "old-mounts.json"), old_content);
+    EXPECT_EQ(read_mount_records(), (std::vector<Record>{{"/dev/b", "/b", false}}));
+    EXPECT_FALSE(fs::exists(run_dir() / "mounts.json.new"));
 }
 
 TEST_F(RecordsFile, WriteHonoursTheUmask) {
@@ -135,11 +147,12 @@ TEST_F(RecordsFile, WriteFailureIsTheSystemError) {
     ASSERT_FALSE(written);
     EXPECT_EQ(written.error(), "Not a directory (os error 20)");
 
-    fs::create_directories(file());  // mounts.json itself is a folder
+    fs::create_directories(file());  // mounts.json itself is a folder: the rename fails
     env_.set("TUVREK_DISK_RUN_DIR", run_dir().string());
     written = write_mount_records({});
     ASSERT_FALSE(written);
     EXPECT_EQ(written.error(), "Is a directory (os error 21)");
+    EXPECT_FALSE(fs::exists(run_dir() / "mounts.json.new"));
 }
 
 TEST_F(RecordsFile, MissingOrUnreadableFileReadsEmpty) {
@@ -174,20 +187,15 @@ TEST_F(RecordsFile, TakeRemovesOnlyTheFirstExactMatch) {
 
 TEST_F(RecordsFile, TakeReportsAFailedWrite) {
     ASSERT_TRUE(write_mount_records({{"/dev/a", "/a", true}, {"/dev/b", "/b", true}}));
-    // A file-size limit makes the rewrite fail even for root.
-    struct sigaction ignore{}, old_action{};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &old_action);
-    rlimit old_limit{};
-    getrlimit(RLIMIT_FSIZE, &old_limit);
-    rlimit tiny = old_limit;
-    tiny.rlim_cur = 1;
-    setrlimit(RLIMIT_FSIZE, &tiny);
-    auto taken = take_record("/a");
-    setrlimit(RLIMIT_FSIZE, &old_limit);
-    sigaction(SIGXFSZ, &old_action, nullptr);
+    const std::string before = test::read_file(file());
+    auto taken = [] {
+        test::ScopedFileSizeLimit limit(1);
+        return take_record("/a");
+    }();
     ASSERT_FALSE(taken);
     EXPECT_EQ(taken.error(), "File too large (os error 27)");
+    EXPECT_EQ(test::read_file(file()), before) << "a failed write keeps the old records whole";
+    EXPECT_FALSE(fs::exists(run_dir() / "mounts.json.new"));
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #pragma once
 // What the machine offers for APFS: the kernel module, apfs-fuse and the installed packages.
 
-#include <optional>
 #include <set>
 #include <string>
 

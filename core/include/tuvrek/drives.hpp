@@ -7,8 +7,6 @@
 #include <string_view>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "tuvrek/filesystem.hpp"
 #include "tuvrek/mountinfo.hpp"
 #include "tuvrek/records.hpp"
@@ -55,12 +53,6 @@ Result<std::vector<Drive>, std::string> list_drives();
 
 // The parse step alone: the document text to drives, without the recorded mounts.
 Result<std::vector<Drive>, std::string> parse_lsblk_document(std::string_view text);
-
-// Walks one device node depth-first, appending the partitions it yields.
-void parse_partition(const nlohmann::json& node, std::vector<Partition>& out);
-
-// A node's "size" as bytes; 0 for anything malformed.
-std::uint64_t json_size(const nlohmann::json& node);
 
 // Adds each record's target to its partition's mount points while the kernel still shows it mounted.
 void add_recorded_mounts(std::vector<Drive>& drives, const std::vector<MountInfoEntry>& table,

@@ -17,6 +17,8 @@ OsFamily os_family(const Filesystem& fs);
 std::string_view os_family_label(OsFamily family);
 
 std::string drive_display_name(const Drive& drive);
+// The label, else the partition label, else the kernel name.
+std::string partition_display_label(const Partition& partition);
 // Powers of 1000 with one decimal: "512 B", "1.0 KB", "500.1 GB".
 std::string format_size(std::uint64_t bytes);
 

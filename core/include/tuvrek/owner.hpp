@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <string_view>
 
 namespace tuvrek {
 

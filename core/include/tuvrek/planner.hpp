@@ -1,24 +1,23 @@
 #pragma once
 // The mount planner: a pure function from a partition, a request and the APFS facts to a plan.
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include "tuvrek/apfs.hpp"
-#include "tuvrek/cli_error.hpp"
 #include "tuvrek/drives.hpp"
 #include "tuvrek/result.hpp"
 
 namespace tuvrek {
 
-inline constexpr std::array<std::string_view, 8> SYSTEM_FOLDERS = {
-    "/", "/usr", "/var", "/efi", "/boot", "/home", "/boot/efi", "[SWAP]"};
+// Defined in cli_error.hpp, which brings the whole JSON library: only the callers of plan_error_message
+// need it.
+struct CliError;
 
 struct MountRequest {
     std::string folder;  // bytes as given

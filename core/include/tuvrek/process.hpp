@@ -38,10 +38,11 @@ struct ProcessOutput {
     std::string err;  // captured standard error (raw bytes)
 };
 
-// Runs argv[0] found through PATH with argv[1..], in this environment, with default signal
-// handling; captured streams are drained together, so neither pipe can fill up and block the
-// child. The error is the errno of a failed start, read or wait (EINVAL for an empty argv);
-// the child is always waited for.
+// Runs argv[0] found through PATH with argv[1..], in this environment with messages in the C
+// locale (LC_MESSAGES=C, LC_ALL spread over the other categories), with default signal handling;
+// captured streams are drained together, so neither pipe can fill up and block the child. The
+// error is the errno of a failed start, read or wait (EINVAL for an empty argv or an argument
+// holding a NUL); the child is always waited for.
 Result<ProcessOutput, int> run_process(const std::vector<std::string>& argv, const SpawnOptions& options = {});
 
 // "exit status: N", or "signal: N (SIGNAME)" with " (core dumped)" when it did.

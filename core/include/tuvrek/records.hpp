@@ -28,7 +28,8 @@ std::vector<Record> parse_mount_records(std::string_view text);
 // The file's exact bytes: pretty-printed, two-blank indent, final line feed; "[]\n" when empty.
 std::string serialize_mount_records(const std::vector<Record>& records);
 
-// The error is the system's error text.
+// Replaces the file whole (written to mounts.json.new beside it, flushed, renamed over), so a crash
+// mid-write never leaves a cut list that would read as no records. The error is the system's text.
 Result<void, std::string> write_mount_records(const std::vector<Record>& records);
 
 // Removes the first record for exactly this target and returns it.

@@ -12,6 +12,12 @@ namespace tuvrek {
 // Bytes as UTF-8 text, each maximal invalid subsequence replaced by one U+FFFD.
 std::string lossy_utf8(std::string_view bytes);
 bool is_valid_utf8(std::string_view bytes);
+// The code point at offset i, moving i past it; ill-formed input reads as U+FFFD, one for each
+// maximal invalid subsequence, as in lossy_utf8.
+char32_t next_code_point(std::string_view bytes, std::size_t& i);
+
+// A NUL byte ends a C string: text holding one names a different file or argument than it shows.
+bool holds_nul(std::string_view text);
 
 // Unicode White_Space (not the C locale's isspace).
 bool is_white_space(char32_t c);

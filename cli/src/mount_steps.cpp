@@ -1,16 +1,16 @@
 // Carrying a mount plan out: packages, module, folder, mount, record, and the startup entry.
-#include "execute.hpp"
+#include "mount_steps.hpp"
 
 #include <filesystem>
 #include <system_error>
 
 #include <unistd.h>
 
-#include "exec.hpp"
+#include "drives_and_config.hpp"
+#include "external_commands.hpp"
 #include "reply.hpp"
-#include "tuvrek/config.hpp"
-#include "tuvrek/guards.hpp"
 #include "tuvrek/mountinfo.hpp"
+#include "tuvrek/partition_lookup.hpp"
 #include "tuvrek/records.hpp"
 #include "tuvrek/text.hpp"
 
@@ -21,15 +21,6 @@ namespace {
 constexpr std::string_view kFileVaultHint =
     "\nIf the volume is FileVault-encrypted, mount it read-only from a terminal (apfs-fuse asks for the "
     "password). If macOS is asleep or hibernated, shut it down fully first.";
-
-std::string join_blank(const std::vector<std::string>& words) {
-    std::string joined;
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        if (i > 0) joined += ' ';
-        joined += words[i];
-    }
-    return joined;
-}
 
 // mkdir -p with 0777 less the umask. Tells whether the last component was made by us, so that a
 // folder someone else created meanwhile is never removed on a failed mount.
@@ -55,8 +46,14 @@ Result<Partition, CliError> resolve_partition_arg(const std::vector<Drive>& driv
     return fail(cli_error("no-partition", "No partition " + std::string(text) + ". See `tuvrek-disk list`.", 1));
 }
 
+Result<Partition, CliError> find_partition_arg(std::string_view text) {
+    auto drives = read_drives();
+    if (!drives) return fail(std::move(drives).error());
+    return resolve_partition_arg(*drives, text);
+}
+
 Result<void, CliError> install_missing_packages(bool json, const std::vector<std::string>& packages, bool yes) {
-    const std::string joined = join_blank(packages);
+    const std::string joined = join(packages, " ");
     if (!yes) {
         print_line(json, "Mounting this needs packages that aren't installed: " + joined);
         if (!confirm("Install them now?")) {
@@ -73,7 +70,16 @@ Result<void, CliError> install_missing_packages(bool json, const std::vector<std
     return {};
 }
 
-Result<void, CliError> execute_mount_plan(bool json, const MountPlan& plan, bool exists) {
+Result<void, CliError> confirm_and_install(bool json, const MountPlan& plan, bool yes) {
+    if (!yes && plan.experimental) {
+        if (!plan.warnings.empty()) print_warning(plan.warnings.front());
+        if (!confirm("Mount it read/write anyway?")) return fail(not_confirmed_error());
+    }
+    if (plan.missing_packages.empty()) return {};
+    return install_missing_packages(json, plan.missing_packages, yes);
+}
+
+Result<bool, CliError> execute_mount_plan(bool json, const MountPlan& plan, bool exists) {
     if (plan.load_module) {
         auto loaded = run_command(json, {"modprobe", *plan.load_module}, true);
         if (!loaded) {
@@ -104,17 +110,19 @@ Result<void, CliError> execute_mount_plan(bool json, const MountPlan& plan, bool
 
     if (plan.may_fall_back_to_read_only) {
         auto entry = mount_at(plan.target);
-        if (entry && !entry->options.empty() && entry->options.front() == "ro") {
+        if (entry && entry->read_only()) {
             print_warning(plan.device +
                           " was mounted read-only: its journal is on. Turn it off in macOS with "
                           "`diskutil disableJournal`, then mount it again.");
+            return false;
         }
     }
-    return {};
+    return plan.read_write;
 }
 
 void print_dry_run_plan(const MountPlan& plan) {
-    if (!plan.missing_packages.empty()) print_line(false, "sudo pacman -S --needed " + join_blank(plan.missing_packages));
+    if (!plan.missing_packages.empty())
+        print_line(false, "sudo pacman -S --needed " + join(plan.missing_packages, " "));
     if (plan.load_module) print_line(false, "sudo modprobe " + *plan.load_module);
     print_line(false, "sudo mkdir -p " + shell_join({plan.target}));
     print_line(false, "sudo " + shell_join(plan.command));
@@ -125,9 +133,9 @@ Result<void, CliError> add_startup_entry(bool json, const Partition& partition, 
     if (!partition.uuid) {
         return fail(cli_error("no-uuid", partition.path + " has no UUID to find it by at startup.", 3));
     }
-    auto loaded = load_automount_config();
-    if (!loaded) return fail(cli_error("config", std::move(loaded.error()), 1));
-    std::vector<Entry> entries = std::move(*loaded);
+    auto loaded = load_config();
+    if (!loaded) return fail(std::move(loaded).error());
+    std::vector<Entry> entries = std::move(loaded).value();
 
     Entry entry;
     entry.uuid = *partition.uuid;
@@ -139,8 +147,8 @@ Result<void, CliError> add_startup_entry(bool json, const Partition& partition, 
     entry.filesystem = plan.filesystem;
     add_or_replace_entry(entries, std::move(entry));
 
-    auto saved = save_automount_config(entries);
-    if (!saved) return fail(cli_error("config", std::move(saved.error()), 1));
+    auto saved = save_config(entries);
+    if (!saved) return fail(std::move(saved).error());
 
     // The entry is saved either way; a service that won't enable is the user's to sort out.
     auto enabled = run_command(json, {"systemctl", "enable", std::string(kStartupUnit)}, true);

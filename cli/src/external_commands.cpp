@@ -1,9 +1,10 @@
 // Running external commands: every change to the machine goes through run_command, so the user
 // sees each command before it starts and the caller gets one line to explain a failure.
-#include "exec.hpp"
+#include "external_commands.hpp"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <iostream>
@@ -72,6 +73,9 @@ Result<void, std::string> run_command(bool json, const std::vector<std::string>&
     if (argv.empty()) return fail(std::string("no command to run"));
     print_line(json, "$ " + shell_join(argv));
     flush_all();
+    // The program would get such an argument cut short at the NUL, a different path than the one shown.
+    if (std::any_of(argv.begin(), argv.end(), [](const std::string& arg) { return holds_nul(arg); }))
+        return fail(argv[0] + ": an argument holds a NUL character");
 
     SpawnOptions options;
     options.in = Stream::Inherit;
@@ -83,9 +87,7 @@ Result<void, std::string> run_command(bool json, const std::vector<std::string>&
     std::string said = trim_white_space(lossy_utf8(ran->err));
     if (capture_stderr && !said.empty()) {
         flush_all();
-        std::fwrite(said.data(), 1, said.size(), stderr);
-        std::fputc('\n', stderr);
-        std::fflush(stderr);
+        print_line(true, said);
     }
     if (ran->status.success()) return {};
     if (!said.empty()) return fail(std::move(said));

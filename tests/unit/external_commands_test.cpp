@@ -1,5 +1,5 @@
 // Display quoting, the judgement of external commands, and the yes/no question.
-#include "exec.hpp"
+#include "external_commands.hpp"
 
 #include <fcntl.h>
 #include <pty.h>
@@ -176,6 +176,18 @@ TEST_F(RunCommand, ArgumentsReachTheProgramUnchanged) {
     argv.insert(argv.end(), args.begin(), args.end());
     EXPECT_TRUE(run(false, argv, true).result);
     EXPECT_EQ(stand_.calls("recorder"), std::vector<std::vector<std::string>>{args});
+}
+
+TEST_F(RunCommand, AnArgumentWithANulIsRefusedAndShownEscaped) {
+    stand_.add("umount");
+    const std::string cut = std::string("/mnt/full") + '\0' + "/x";
+    for (const bool json : {false, true}) {
+        auto outcome = run(json, {"umount", cut}, true);
+        ASSERT_FALSE(outcome.result);
+        EXPECT_EQ(outcome.result.error(), "umount: an argument holds a NUL character");
+        EXPECT_EQ(json ? outcome.err : outcome.out, "$ umount '/mnt/full\\x00/x'\n");
+    }
+    EXPECT_TRUE(stand_.calls("umount").empty());
 }
 
 // Puts something in place of standard input for the length of one test.
