@@ -71,37 +71,26 @@ int open_pipe(Pipe& pipe) {
     return 0;
 }
 
-class FileActions {
+// A posix_spawn settings object, destroyed when the holder goes.
+template <class T, int (*Init)(T*), int (*Destroy)(T*)>
+class SpawnObject {
 public:
-    FileActions() { ok_ = posix_spawn_file_actions_init(&actions_) == 0; }
-    ~FileActions() {
-        if (ok_) posix_spawn_file_actions_destroy(&actions_);
+    SpawnObject() { ok_ = Init(&object_) == 0; }
+    ~SpawnObject() {
+        if (ok_) Destroy(&object_);
     }
-    FileActions(const FileActions&) = delete;
-    FileActions& operator=(const FileActions&) = delete;
+    SpawnObject(const SpawnObject&) = delete;
+    SpawnObject& operator=(const SpawnObject&) = delete;
     bool ok() const { return ok_; }
-    posix_spawn_file_actions_t* get() { return &actions_; }
+    T* get() { return &object_; }
 
 private:
-    posix_spawn_file_actions_t actions_;
+    T object_;
     bool ok_ = false;
 };
-
-class SpawnAttributes {
-public:
-    SpawnAttributes() { ok_ = posix_spawnattr_init(&attributes_) == 0; }
-    ~SpawnAttributes() {
-        if (ok_) posix_spawnattr_destroy(&attributes_);
-    }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-    bool ok() const { return ok_; }
-    posix_spawnattr_t* get() { return &attributes_; }
-
-private:
-    posix_spawnattr_t attributes_;
-    bool ok_ = false;
-};
+using FileActions =
+    SpawnObject<posix_spawn_file_actions_t, posix_spawn_file_actions_init, posix_spawn_file_actions_destroy>;
+using SpawnAttributes = SpawnObject<posix_spawnattr_t, posix_spawnattr_init, posix_spawnattr_destroy>;
 
 WaitStatus to_wait_status(int raw) {
     WaitStatus status;

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "gui_support.hpp"
+
 namespace brevane::test {
 namespace {
 
@@ -164,13 +166,9 @@ std::string folder_chooser_folder(GtkWidget* chooser) {
 bool folder_chooser_shows_path(GtkWidget* chooser, const std::string& folder) {
     if (folder_chooser_folder(chooser) != folder) return false;
     std::vector<std::string> shown;
-    std::vector<GtkWidget*> pending = {chooser};
-    while (!pending.empty()) {
-        GtkWidget* widget = pending.back();
-        pending.pop_back();
-        if (GTK_IS_LABEL(widget) && gtk_widget_get_visible(widget)) shown.emplace_back(gtk_label_get_text(GTK_LABEL(widget)));
-        for (GtkWidget* c = gtk_widget_get_first_child(widget); c != nullptr; c = gtk_widget_get_next_sibling(c)) {
-            pending.push_back(c);
+    for (GtkWidget* widget : descendants(chooser)) {
+        if (GTK_IS_LABEL(widget) && gtk_widget_get_visible(widget)) {
+            shown.emplace_back(gtk_label_get_text(GTK_LABEL(widget)));
         }
     }
     for (const auto& part : std::filesystem::path(folder).relative_path()) {

@@ -260,9 +260,6 @@ private:
         return root;
     }
 
-    // The desktop the window meets: a file manager stand-in, the default handler of folders, records
-    // the URI it is given (X-GIO-NoFuse makes GIO pass the URI as it came instead of turning it back
-    // into a path); no portal stands between the window and the toolkit's own dialogs.
     // The warnings and criticals logged in this process since the last test ended.
     static std::vector<std::string>& logged_warnings() {
         static std::vector<std::string> logged;
@@ -287,6 +284,9 @@ private:
         return g_log_writer_default(level, fields, n_fields, nullptr);
     }
 
+    // The desktop the window meets: a file manager stand-in, the default handler of folders, records
+    // the URI it is given (X-GIO-NoFuse makes GIO pass the URI as it came instead of turning it back
+    // into a path); no portal stands between the window and the toolkit's own dialogs.
     static void setup_desktop_once() {
         static const bool done = [] {
             // Before the toolkit starts, so that nothing it logs is missed.
@@ -311,7 +311,8 @@ private:
             setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
             setenv("XDG_CONFIG_DIRS", (root / "empty").c_str(), 1);
             // The folder chooser must be a window of this process, which a test can answer, never a
-            // portal's: GTK before 4.18 uses one only in a sandbox or when GTK_USE_PORTAL asks for it.
+            // portal's: GTK 4.8 uses one only in a sandbox or when GTK_USE_PORTAL asks for it, and
+            // from 4.18 portals can be turned off.
             unsetenv("GTK_USE_PORTAL");
 #if GTK_CHECK_VERSION(4, 18, 0)
             gtk_disable_portals();
