@@ -25,6 +25,7 @@
 #include "compat_inspection.hpp"
 #include "gui_support.hpp"
 #include "support.hpp"
+#include "texts.hpp"
 #include "window.hpp"
 
 namespace brevane::test {
@@ -32,16 +33,10 @@ namespace brevane::test {
 namespace fs = std::filesystem;
 using Calls = std::vector<std::vector<std::string>>;
 
-inline const std::string kApfsWrite =
-    "Writing to APFS from Linux is experimental and can damage the drive. Back it up first, and shut macOS down "
-    "fully (not sleep) before mounting.";
-inline const std::string kFileVault =
-    "FileVault-encrypted volumes can't be mounted read/write; mount them read-only.";
-inline const std::string kOwners =
-    "Files keep the owners they have on this filesystem; you may need sudo to change ones your user doesn't own.";
-inline std::string fuse_root(const std::string& target) {
-    return "With apfs-fuse your files are under " + target + "/root (for example " + target + "/root/Users).";
-}
+using tuvrek::test::fuse_root;
+using tuvrek::test::kApfsWrite;
+using tuvrek::test::kFileVault;
+using tuvrek::test::kOwners;
 
 using namespace std::chrono_literals;
 // A run goes through pkexec, tuvrek-disk and its stand-ins: give it time on a loaded machine.
