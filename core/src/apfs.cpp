@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dir_handle.hpp"
+#include "tuvrek/ntfs_driver.hpp"
 #include "tuvrek/process.hpp"
 #include "tuvrek/text.hpp"
 #include "whole_file.hpp"
@@ -108,12 +109,7 @@ std::set<std::string> installed_packages(const std::string& headers_package) {
     std::set<std::string> installed;
     if (!ran) return installed;
     const std::string text = lossy_utf8(ran->out);
-    std::string_view rest = text;
-    while (!rest.empty()) {
-        const auto newline = rest.find('\n');
-        std::string_view line = rest.substr(0, newline);
-        rest = newline == std::string_view::npos ? std::string_view{} : rest.substr(newline + 1);
-        if (newline != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+    for (const std::string_view line : split_lines(text)) {
         if (auto word = first_word(line)) installed.insert(std::move(*word));
     }
     return installed;
@@ -129,6 +125,7 @@ ApfsSupport check_apfs_support() {
     support.module_available = module_available();
     support.fuse_available = fuse_available();
     support.installed = installed_packages(support.headers_package);
+    support.ntfs_driver = ntfs_driver();
     return support;
 }
 

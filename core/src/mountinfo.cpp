@@ -67,11 +67,7 @@ bool MountInfoEntry::read_only() const {
 
 std::vector<MountInfoEntry> parse_mountinfo(std::string_view text) {
     std::vector<MountInfoEntry> entries;
-    while (!text.empty()) {
-        auto end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (end != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+    for (const std::string_view line : split_lines(text)) {
         if (auto entry = parse_mountinfo_line(line)) entries.push_back(std::move(*entry));
     }
     return entries;

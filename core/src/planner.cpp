@@ -1,5 +1,7 @@
 #include "tuvrek/planner.hpp"
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -26,6 +28,9 @@ constexpr std::string_view kWarnOwners =
     "doesn't own.";
 
 constexpr std::string_view kApfsModule = "apfs";
+
+// The one rule telling the experimental warning from the others: it says so.
+bool is_experimental(std::string_view warning) { return warning.find("experimental") != std::string_view::npos; }
 
 std::string fuse_root_warning(std::string_view trimmed_target) {
     std::string out = "With apfs-fuse your files are under ";
@@ -141,15 +146,9 @@ Result<MountPlan, PlanError> plan_mount(const Partition& partition, const MountR
     plan.filesystem = display_name(fs);
     plan.read_write = request.read_write;
 
-    switch (fs.kind) {
-        case Kind::Luks:
-        case Kind::BitLocker:
-            return fail(PlanError{E::Encrypted, std::move(plan.filesystem), {}});
-        case Kind::Swap:
-        case Kind::Other:
-            return fail(PlanError{E::Unsupported, std::move(plan.filesystem), {}});
-        default:
-            break;
+    if (!is_mountable(fs.kind)) {
+        const bool encrypted = fs.kind == Kind::Luks || fs.kind == Kind::BitLocker;
+        return fail(PlanError{encrypted ? E::Encrypted : E::Unsupported, std::move(plan.filesystem), {}});
     }
 
     const std::string owner =
@@ -174,7 +173,9 @@ Result<MountPlan, PlanError> plan_mount(const Partition& partition, const MountR
             plan.may_fall_back_to_read_only = request.read_write;
             if (request.read_write) plan.warnings.emplace_back(kWarnHfs);
             break;
-        case Kind::Ntfs: foreign("ntfs3"); break;
+        // A kernel without ntfs3 may have a read/write driver of its own under the name ntfs; with
+        // neither, ntfs3 is asked for and the failed mount says why.
+        case Kind::Ntfs: foreign(apfs.ntfs_driver.value_or("ntfs3")); break;
         case Kind::Exfat: foreign("exfat"); break;
         case Kind::Vfat: foreign("vfat"); break;
         case Kind::Ext: native(fs.name); break;
@@ -188,6 +189,42 @@ Result<MountPlan, PlanError> plan_mount(const Partition& partition, const MountR
         case Kind::Other: break;  // refused above
     }
     return plan;
+}
+
+bool is_mountable(Filesystem::Kind kind) {
+    using Kind = Filesystem::Kind;
+    switch (kind) {
+        case Kind::Apfs:
+        case Kind::HfsPlus:
+        case Kind::Ntfs:
+        case Kind::Exfat:
+        case Kind::Vfat:
+        case Kind::Ext:
+        case Kind::Btrfs:
+        case Kind::Xfs:
+        case Kind::F2fs:
+            return true;
+        case Kind::Luks:
+        case Kind::BitLocker:
+        case Kind::Swap:
+        case Kind::Other:
+            return false;
+    }
+    return false;
+}
+
+const std::string* experimental_warning(const MountPlan& plan) {
+    if (!plan.experimental) return nullptr;
+    const auto found = std::find_if(plan.warnings.begin(), plan.warnings.end(),
+                                    [](const std::string& warning) { return is_experimental(warning); });
+    return found == plan.warnings.end() ? nullptr : &*found;
+}
+
+std::vector<std::string> warnings_after_mount(const MountPlan& plan) {
+    std::vector<std::string> kept;
+    std::copy_if(plan.warnings.begin(), plan.warnings.end(), std::back_inserter(kept),
+                 [](const std::string& warning) { return !is_experimental(warning); });
+    return kept;
 }
 
 CliError plan_error_message(const PlanError& error) {

@@ -133,6 +133,22 @@ std::optional<std::uint32_t> parse_decimal_u32(std::string_view text) {
     return value;
 }
 
+std::vector<std::string_view> split_lines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (end == std::string_view::npos) {
+            text = {};
+        } else {
+            text.remove_prefix(end + 1);
+            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 std::string join(const std::vector<std::string>& items, std::string_view separator) {
     std::string out;
     for (std::size_t i = 0; i < items.size(); ++i) {

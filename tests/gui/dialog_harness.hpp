@@ -110,6 +110,7 @@ public:
         setenv("PATH", stand_.path_env().c_str(), 1);
         setenv("TUVREK_MODULES_DIR", (root() / "modules").c_str(), 1);
         setenv("TUVREK_DISK_SYS_MODULE_DIR", sys_module_dir().c_str(), 1);
+        setenv("TUVREK_DISK_FILESYSTEMS", (root() / "filesystems").c_str(), 1);
         setup_desktop_once();
     }
 

@@ -148,6 +148,7 @@ RunOptions hermetic_options(const fs::path& root, const std::optional<std::strin
         {"TUVREK_DISK_AUTOMOUNT_CONF", (root / "automount.toml").string()},
         {"TUVREK_DISK_SYS_MODULE_DIR", (root / "sys-module").string()},
         {"TUVREK_MODULES_DIR", (root / "modules").string()},
+        {"TUVREK_DISK_FILESYSTEMS", (root / "filesystems").string()},
     };
     if (path) options.env["PATH"] = *path;
     options.unset = {"SUDO_UID", "SUDO_GID", "PKEXEC_UID"};
@@ -160,7 +161,8 @@ void use_machine(RunOptions& options, const std::string& name) {
 }
 
 void use_real_kernel(RunOptions& options) {
-    for (const char* name : {"TUVREK_DISK_MOUNTINFO", "TUVREK_DISK_SYS_MODULE_DIR", "TUVREK_MODULES_DIR"})
+    for (const char* name :
+         {"TUVREK_DISK_MOUNTINFO", "TUVREK_DISK_SYS_MODULE_DIR", "TUVREK_MODULES_DIR", "TUVREK_DISK_FILESYSTEMS"})
         use_machine(options, name);
 }
 

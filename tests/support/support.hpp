@@ -32,7 +32,8 @@ struct RunOptions {
 
 // The environment of a hermetic run of tuvrek-disk: every state file and system folder it reads or
 // changes is named under root (lsblk.json for the drives, mountinfo, run/ for mounts.json,
-// automount.toml, sys-module/ and modules/ for the loaded and installed kernel modules), and no sudo
+// automount.toml, sys-module/ and modules/ for the loaded and installed kernel modules, filesystems for
+// the filesystem types the kernel has registered), and no sudo
 // or pkexec caller is inherited. With a path, programs are found through it alone.
 RunOptions hermetic_options(const fs::path& root, const std::optional<std::string>& path = std::nullopt);
 // The machine's own value of one of those variables instead (unset: lsblk itself, the real table).

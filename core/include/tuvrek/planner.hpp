@@ -68,6 +68,13 @@ Result<MountPlan, PlanError> plan_mount(const Partition& partition, const MountR
 std::vector<std::string> mount_command(std::string_view device, std::string_view target,
                                        std::string_view fstype, std::string options);
 CliError plan_error_message(const PlanError& error);
+
+// Whether partitions of this kind can be mounted at all: encrypted, swap and unknown ones can't.
+bool is_mountable(Filesystem::Kind kind);
+// The warning a person accepts before an experimental write, or nothing when the plan isn't one.
+const std::string* experimental_warning(const MountPlan& plan);
+// The plan's warnings but the experimental one: that was accepted before the mount, or with --yes.
+std::vector<std::string> warnings_after_mount(const MountPlan& plan);
 nlohmann::json plan_to_json(const MountPlan& plan);
 
 }  // namespace tuvrek

@@ -37,6 +37,10 @@ std::string_view strip_trailing_slashes(std::string_view text);
 // An optional "+" and decimal digits that fit 32 bits; nothing else (no spaces, no other bases).
 std::optional<std::uint32_t> parse_decimal_u32(std::string_view text);
 
+// The lines of a text: split at each line feed, with a carriage return just before it dropped; a last
+// line without a line feed counts, and a final line feed starts no empty line.
+std::vector<std::string_view> split_lines(std::string_view text);
+
 // The items with the separator between each two.
 std::string join(const std::vector<std::string>& items, std::string_view separator);
 
