@@ -4,23 +4,15 @@
 #include <utility>
 #include <vector>
 
+#include "owned.hpp"
+
 namespace compat {
 namespace {
 
 using Handler = std::function<void()>;
 using ResponseHandler = std::function<void(const char*)>;
 
-template <typename F>
-void delete_boxed(gpointer data, GClosure*) {
-    delete static_cast<F*>(data);
-}
-
-// The connection owns the function and frees it with the connection.
-template <typename F>
-gulong connect_boxed(gpointer instance, const char* signal, GCallback trampoline, F fn) {
-    return g_signal_connect_data(instance, signal, trampoline, new F(std::move(fn)), delete_boxed<F>,
-                                 GConnectFlags(0));
-}
+using brevane::connect_owned;
 
 void run_notify_handler(GObject*, GParamSpec*, gpointer data) { (*static_cast<Handler*>(data))(); }
 [[maybe_unused]] void run_plain_handler(GObject*, gpointer data) { (*static_cast<Handler*>(data))(); }
@@ -48,7 +40,7 @@ struct ClosedHandlers {
 };
 
 ClosedHandlers* closed_handlers(GtkWidget* dialog) {
-    return static_cast<ClosedHandlers*>(g_object_get_data(G_OBJECT(dialog), kClosedHandlersKey));
+    return brevane::owned_data<ClosedHandlers>(dialog, kClosedHandlersKey);
 }
 
 gboolean on_standin_close_request(GtkWindow* window, gpointer) {
@@ -116,7 +108,7 @@ GtkWidget* switch_row_new() { return adw_switch_row_new(); }
 bool switch_row_get_active(GtkWidget* row) { return adw_switch_row_get_active(ADW_SWITCH_ROW(row)); }
 void switch_row_set_active(GtkWidget* row, bool active) { adw_switch_row_set_active(ADW_SWITCH_ROW(row), active); }
 void switch_row_on_active_changed(GtkWidget* row, std::function<void()> handler) {
-    connect_boxed(row, "notify::active", G_CALLBACK(run_notify_handler), Handler(std::move(handler)));
+    connect_owned(row, "notify::active", G_CALLBACK(run_notify_handler), Handler(std::move(handler)));
 }
 #else
 GtkWidget* switch_row_new() {
@@ -132,7 +124,7 @@ GtkWidget* switch_row_new() {
 bool switch_row_get_active(GtkWidget* row) { return gtk_switch_get_active(row_switch(row)); }
 void switch_row_set_active(GtkWidget* row, bool active) { gtk_switch_set_active(row_switch(row), active); }
 void switch_row_on_active_changed(GtkWidget* row, std::function<void()> handler) {
-    connect_boxed(row_switch(row), "notify::active", G_CALLBACK(run_notify_handler), Handler(std::move(handler)));
+    connect_owned(row_switch(row), "notify::active", G_CALLBACK(run_notify_handler), Handler(std::move(handler)));
 }
 #endif
 
@@ -169,15 +161,14 @@ void dialog_set_child(GtkWidget* dialog, GtkWidget* child) { adw_dialog_set_chil
 void dialog_present(GtkWidget* dialog, GtkWidget* parent) { adw_dialog_present(ADW_DIALOG(dialog), parent); }
 void dialog_close(GtkWidget* dialog) { adw_dialog_close(ADW_DIALOG(dialog)); }
 void dialog_on_closed(GtkWidget* dialog, std::function<void()> handler) {
-    connect_boxed(dialog, "closed", G_CALLBACK(run_plain_handler), Handler(std::move(handler)));
+    connect_owned(dialog, "closed", G_CALLBACK(run_plain_handler), Handler(std::move(handler)));
 }
 #else
 GtkWidget* dialog_new() {
     GtkWidget* window = adw_window_new();
     gtk_window_set_modal(GTK_WINDOW(window), TRUE);
     gtk_window_set_destroy_with_parent(GTK_WINDOW(window), TRUE);
-    g_object_set_data_full(G_OBJECT(window), kClosedHandlersKey, new ClosedHandlers,
-                           [](gpointer data) { delete static_cast<ClosedHandlers*>(data); });
+    brevane::set_owned_data(window, kClosedHandlersKey, ClosedHandlers{});
     g_signal_connect(window, "close-request", G_CALLBACK(on_standin_close_request), nullptr);
     // Escape closes the dialog, as it does the real one.
     GtkEventController* keys = gtk_shortcut_controller_new();
@@ -249,7 +240,7 @@ void alert_dialog_present(GtkWidget* alert, GtkWidget* parent) { present_standin
 
 void alert_dialog_on_response(GtkWidget* alert, const char* only_id, std::function<void(const char* id)> handler) {
     g_autofree char* signal = only_id != nullptr ? g_strdup_printf("response::%s", only_id) : g_strdup("response");
-    connect_boxed(alert, signal, G_CALLBACK(run_response_handler), ResponseHandler(std::move(handler)));
+    connect_owned(alert, signal, G_CALLBACK(run_response_handler), ResponseHandler(std::move(handler)));
 }
 
 // --- Folder selection ---
@@ -262,7 +253,7 @@ void choose_folder(GtkWindow* parent, const char* title, GFile* initial_folder, 
     gtk_file_dialog_select_folder(
         dialog, parent, nullptr,
         [](GObject* source, GAsyncResult* result, gpointer data) {
-            std::unique_ptr<FolderCallback> callback(static_cast<FolderCallback*>(data));
+            std::unique_ptr<FolderCallback> callback = brevane::take_from_callback<FolderCallback>(data);
             GError* error = nullptr;
             GFile* folder = gtk_file_dialog_select_folder_finish(GTK_FILE_DIALOG(source), result, &error);
             g_clear_error(&error);
@@ -270,7 +261,7 @@ void choose_folder(GtkWindow* parent, const char* title, GFile* initial_folder, 
             g_clear_object(&folder);
             g_object_unref(source);
         },
-        new FolderCallback(std::move(callback)));
+        brevane::give_to_callback(std::make_unique<FolderCallback>(std::move(callback))));
 }
 #else
 void choose_folder(GtkWindow* parent, const char* title, GFile* initial_folder, FolderCallback callback) {
@@ -281,7 +272,7 @@ void choose_folder(GtkWindow* parent, const char* title, GFile* initial_folder, 
         gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), initial_folder, nullptr);
     }
     // The chooser's own reference is given up in the response handler, which comes exactly once.
-    connect_boxed(chooser, "response",
+    connect_owned(chooser, "response",
                   G_CALLBACK(+[](GtkNativeDialog* native, int response, gpointer data) {
                       auto& callback = *static_cast<FolderCallback*>(data);
                       GFile* folder = response == GTK_RESPONSE_ACCEPT

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "mount_dialog.hpp"
+#include "owned.hpp"
 #include "privileged.hpp"
 #include "window.hpp"
 
@@ -14,12 +15,6 @@ namespace brevane {
 namespace {
 
 // Each handler's data belongs to its signal connection and goes when the row's page is replaced.
-template <typename Data>
-void connect_owned(gpointer instance, const char* signal, GCallback handler, Data* data) {
-    g_signal_connect_data(instance, signal, handler, data,
-                          [](gpointer owned, GClosure*) { delete static_cast<Data*>(owned); }, GConnectFlags(0));
-}
-
 struct SwitchData {
     WindowStateRef state;
     tuvrek::Partition partition;
@@ -88,19 +83,19 @@ void on_unmount_clicked(GtkButton* button, gpointer data) {
 void connect_startup_switch(GtkSwitch* sw, const WindowStateRef& state, const tuvrek::Partition& partition,
                             std::optional<std::string> entry_target) {
     connect_owned(sw, "state-set", G_CALLBACK(on_startup_switch_toggled),
-                  new SwitchData{state, partition, std::move(entry_target)});
+                  SwitchData{state, partition, std::move(entry_target)});
 }
 
 void connect_mount_button(GtkButton* button, const WindowStateRef& state, const tuvrek::Partition& partition) {
-    connect_owned(button, "clicked", G_CALLBACK(on_mount_clicked), new PartitionData{state, partition});
+    connect_owned(button, "clicked", G_CALLBACK(on_mount_clicked), PartitionData{state, partition});
 }
 
 void connect_open_in_files(GtkButton* button, const WindowStateRef& state, std::string mount_point) {
-    connect_owned(button, "clicked", G_CALLBACK(open_in_files), new FolderData{state, std::move(mount_point)});
+    connect_owned(button, "clicked", G_CALLBACK(open_in_files), FolderData{state, std::move(mount_point)});
 }
 
 void connect_unmount_button(GtkButton* button, const WindowStateRef& state, std::string mount_point) {
-    connect_owned(button, "clicked", G_CALLBACK(on_unmount_clicked), new FolderData{state, std::move(mount_point)});
+    connect_owned(button, "clicked", G_CALLBACK(on_unmount_clicked), FolderData{state, std::move(mount_point)});
 }
 
 }  // namespace brevane

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "compat.hpp"
+#include "owned.hpp"
 #include "page.hpp"
 
 namespace brevane {
@@ -14,11 +15,6 @@ constexpr const char* kStateKey = "brevane-window-state";
 
 using StrongRef = WindowStateRef;
 using WeakRef = std::weak_ptr<WindowState>;
-
-template <typename T>
-void delete_ref(gpointer data, GClosure*) {
-    delete static_cast<T*>(data);
-}
 
 void refresh_button_clicked(GtkButton*, gpointer data) {
     refresh_drive_list(*static_cast<StrongRef*>(data), true);
@@ -35,8 +31,7 @@ void on_window_active_changed(GtkWindow* window, GParamSpec*, gpointer data) {
 }
 
 gulong connect_weak(gpointer instance, const char* signal, GCallback handler, const StrongRef& state) {
-    return g_signal_connect_data(instance, signal, handler, new WeakRef(state), delete_ref<WeakRef>,
-                                 GConnectFlags(0));
+    return connect_owned(instance, signal, handler, WeakRef(state));
 }
 
 // What goes when the window leaves the application. The window holds the tree, the tree's handlers
@@ -45,16 +40,15 @@ gulong connect_weak(gpointer instance, const char* signal, GCallback handler, co
 // them are taken off rather than left behind.
 struct Teardown {
     WeakRef state;
-    GtkWindow* window = nullptr;        // borrowed: only compared
-    GVolumeMonitor* monitor = nullptr;  // held
+    GtkWindow* window = nullptr;  // borrowed: only compared
+    ObjectRef<GVolumeMonitor> monitor;
     std::vector<gulong> monitor_handlers;
-    ~Teardown() { g_clear_object(&monitor); }
 };
 
 void on_window_removed(GtkApplication* app, GtkWindow* window, gpointer data) {
     auto& teardown = *static_cast<Teardown*>(data);
     if (window != teardown.window) return;
-    for (gulong id : teardown.monitor_handlers) g_signal_handler_disconnect(teardown.monitor, id);
+    for (gulong id : teardown.monitor_handlers) g_signal_handler_disconnect(teardown.monitor.get(), id);
     teardown.monitor_handlers.clear();
     if (StrongRef state = teardown.state.lock()) g_clear_object(&state->window);
     // Frees the teardown once this call returns.
@@ -64,17 +58,12 @@ void on_window_removed(GtkApplication* app, GtkWindow* window, gpointer data) {
 }  // namespace
 
 WindowStateRef window_state(GtkWindow* window) {
-    auto* weak = static_cast<WeakRef*>(g_object_get_data(G_OBJECT(window), kStateKey));
+    auto* weak = owned_data<WeakRef>(window, kStateKey);
     return weak != nullptr ? weak->lock() : nullptr;
 }
 
 void RefreshCallback::operator()() const {
     if (state_) refresh_drive_list(state_, true);
-}
-
-void RefreshCallback::call_once() {
-    WindowStateRef state = std::move(state_);
-    if (state) refresh_drive_list(state, true);
 }
 
 DismissCallback refresh_callback(const WindowStateRef& state) {
@@ -131,24 +120,20 @@ void build_main_window(AdwApplication* app) {
     // A run that ends after the window is gone finds these cleared instead of dangling.
     g_object_add_weak_pointer(G_OBJECT(clamp), reinterpret_cast<gpointer*>(&state->clamp));
     g_object_add_weak_pointer(G_OBJECT(overlay), reinterpret_cast<gpointer*>(&state->toast_overlay));
-    g_object_set_data_full(G_OBJECT(window), kStateKey, new WeakRef(state),
-                           [](gpointer data) { delete static_cast<WeakRef*>(data); });
+    set_owned_data(window, kStateKey, WeakRef(state));
 
     // The first page exists before the window is first shown.
     refresh_drive_list(state, true);
 
-    g_signal_connect_data(refresh, "clicked", G_CALLBACK(refresh_button_clicked), new StrongRef(state),
-                          delete_ref<StrongRef>, GConnectFlags(0));
-    auto* teardown =
-        new Teardown{state, GTK_WINDOW(window), G_VOLUME_MONITOR(g_object_ref(state->volume_monitor)), {}};
+    connect_owned(refresh, "clicked", G_CALLBACK(refresh_button_clicked), StrongRef(state));
+    Teardown teardown{state, GTK_WINDOW(window), ObjectRef<GVolumeMonitor>(state->volume_monitor), {}};
     for (const char* signal : {"drive-connected", "drive-disconnected", "volume-added", "volume-removed",
                                "mount-added", "mount-removed"}) {
-        teardown->monitor_handlers.push_back(
+        teardown.monitor_handlers.push_back(
             connect_weak(state->volume_monitor, signal, G_CALLBACK(on_volume_monitor_changed), state));
     }
     connect_weak(window, "notify::is-active", G_CALLBACK(on_window_active_changed), state);
-    g_signal_connect_data(app, "window-removed", G_CALLBACK(on_window_removed), teardown, delete_ref<Teardown>,
-                          GConnectFlags(0));
+    connect_owned(app, "window-removed", G_CALLBACK(on_window_removed), std::move(teardown));
 
     gtk_window_present(GTK_WINDOW(window));
 }

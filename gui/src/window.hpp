@@ -16,13 +16,11 @@ void build_main_window(AdwApplication* app);
 // The state of a main window built by build_main_window, or null once it is gone.
 WindowStateRef window_state(GtkWindow* window);
 
-// A forced rebuild that holds a strong reference to the state: call it any number of times, or
-// call_once, which gives the reference up afterwards.
+// A forced rebuild that holds a strong reference to the state, for as many calls as it gets.
 class RefreshCallback {
 public:
     explicit RefreshCallback(WindowStateRef state) : state_(std::move(state)) {}
     void operator()() const;
-    void call_once();
 
 private:
     WindowStateRef state_;
