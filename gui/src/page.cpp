@@ -1,15 +1,17 @@
 // The drive page: one group per drive, one row per shown partition, rebuilt whole from fresh data.
 #include "page.hpp"
 
-#include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <variant>
 
 #include "markup.hpp"
 #include "row_actions.hpp"
 #include "tuvrek/filesystem.hpp"
 #include "tuvrek/guards.hpp"
 #include "tuvrek/listing.hpp"
+#include "tuvrek/planner.hpp"
 #include "tuvrek/text.hpp"
 
 namespace brevane {
@@ -22,81 +24,6 @@ using tuvrek::Partition;
 using Kind = tuvrek::Filesystem::Kind;
 
 constexpr std::string_view kSeparator = " \u00b7 ";
-
-// Fingerprint pieces: every text is length-prefixed and every optional marked, so two different
-// inputs can never render to the same text.
-void put_text(std::string& out, std::string_view text) {
-    out += std::to_string(text.size());
-    out += ':';
-    out += text;
-}
-void put(std::string& out, std::uint64_t number) {
-    out += std::to_string(number);
-    out += ';';
-}
-void put(std::string& out, bool flag) { out += flag ? 'T' : 'F'; }
-void put(std::string& out, const std::optional<std::string>& text) {
-    if (!text) {
-        out += '-';
-        return;
-    }
-    out += '+';
-    put_text(out, *text);
-}
-void put(std::string& out, const std::optional<std::uint32_t>& number) {
-    if (!number) {
-        out += '-';
-        return;
-    }
-    out += '+';
-    put(out, std::uint64_t{*number});
-}
-void put(std::string& out, const std::optional<Filesystem>& fs) {
-    if (!fs) {
-        out += '-';
-        return;
-    }
-    out += '+';
-    put(out, static_cast<std::uint64_t>(fs->kind));
-    put_text(out, fs->name);
-}
-
-void put(std::string& out, const Partition& p) {
-    put_text(out, p.path);
-    put_text(out, p.name);
-    put_text(out, p.kind);
-    put(out, p.size);
-    put(out, p.fs);
-    put(out, p.fs_version);
-    put(out, p.label);
-    put(out, p.part_label);
-    put(out, p.part_type);
-    put(out, p.uuid);
-    put(out, std::uint64_t{p.mountpoints.size()});
-    for (const auto& mountpoint : p.mountpoints) put_text(out, mountpoint);
-    put(out, p.read_only);
-}
-
-void put(std::string& out, const Drive& d) {
-    put_text(out, d.path);
-    put_text(out, d.name);
-    put(out, d.model);
-    put(out, d.vendor);
-    put(out, d.size);
-    put(out, d.removable);
-    put(out, std::uint64_t{d.partitions.size()});
-    for (const auto& partition : d.partitions) put(out, partition);
-}
-
-void put(std::string& out, const Entry& e) {
-    put_text(out, e.uuid);
-    put_text(out, e.target);
-    put(out, e.read_write);
-    put(out, e.volume);
-    put(out, std::uint64_t{e.uid});
-    put(out, std::uint64_t{e.gid});
-    put(out, e.filesystem);
-}
 
 // A tooltip set on a shown widget makes GTK ask the display server where the pointer is, a round
 // trip for every row; a new widget takes its tooltip while still hidden.
@@ -127,27 +54,6 @@ GtkWidget* icon_button(const char* icon, const char* tooltip) {
     gtk_widget_set_valign(button, GTK_ALIGN_CENTER);
     gtk_widget_add_css_class(button, "flat");
     return button;
-}
-
-bool can_mount(Kind kind) {
-    switch (kind) {
-        case Kind::Apfs:
-        case Kind::HfsPlus:
-        case Kind::Ntfs:
-        case Kind::Exfat:
-        case Kind::Vfat:
-        case Kind::Ext:
-        case Kind::Btrfs:
-        case Kind::Xfs:
-        case Kind::F2fs:
-            return true;
-        case Kind::Luks:
-        case Kind::BitLocker:
-        case Kind::Swap:
-        case Kind::Other:
-            return false;
-    }
-    return false;
 }
 
 GtkWidget* partition_row(const WindowStateRef& state, const Partition& partition, const std::vector<Entry>& entries) {
@@ -191,7 +97,7 @@ GtkWidget* partition_row(const WindowStateRef& state, const Partition& partition
         adw_action_row_add_suffix(ADW_ACTION_ROW(row), label);
         return row;
     }
-    if (!can_mount(fs.kind)) return row;
+    if (!tuvrek::is_mountable(fs.kind)) return row;
 
     if (partition.uuid) {
         GtkWidget* sw = gtk_switch_new();
@@ -256,50 +162,45 @@ bool has_shown_partition(const Drive& drive) {
 
 }  // namespace
 
-std::string page_fingerprint(const DriveListing& listing, const std::vector<Entry>& entries) {
-    std::string out;
+PageData page_fingerprint(DriveListing listing, std::vector<Entry> entries) {
+    PageData data;
     if (listing) {
-        out += 'D';
-        put(out, std::uint64_t{listing->size()});
-        for (const auto& drive : *listing) put(out, drive);
+        data.listing = std::move(*listing);
     } else {
-        out += 'E';
-        put_text(out, listing.error());
+        data.listing = std::move(listing.error());
     }
-    put(out, std::uint64_t{entries.size()});
-    for (const auto& entry : entries) put(out, entry);
-    return out;
+    data.entries = std::move(entries);
+    return data;
 }
 
 void refresh_drive_list(const WindowStateRef& state, bool force) {
     // The window's tree is gone: nothing left to show a page in.
     if (!state || state->clamp == nullptr) return;
 
-    DriveListing listing = tuvrek::list_drives();
     // A broken startup configuration shows every switch off; its message is not for this page.
     auto loaded = tuvrek::load_automount_config();
-    std::vector<Entry> entries = loaded ? std::move(*loaded) : std::vector<Entry>{};
-
-    std::string fingerprint = page_fingerprint(listing, entries);
-    if (!force && fingerprint == state->page_fingerprint) return;
-    state->page_fingerprint = std::move(fingerprint);
+    PageData data = page_fingerprint(tuvrek::list_drives(), loaded ? std::move(*loaded) : std::vector<Entry>{});
+    if (!force && data == state->page_fingerprint) return;
 
     GtkWidget* page = gtk_box_new(GTK_ORIENTATION_VERTICAL, 24);
-    if (!listing) {
+    if (const auto* error = std::get_if<std::string>(&data.listing)) {
         gtk_box_append(GTK_BOX(page),
-                       status_page("dialog-error-symbolic", "Can't Read the Drives", markup_escaped(listing.error())));
+                       status_page("dialog-error-symbolic", "Can't Read the Drives", markup_escaped(*error)));
     } else {
         bool any = false;
-        for (const auto& drive : *listing) {
+        for (const auto& drive : std::get<std::vector<Drive>>(data.listing)) {
             if (!has_shown_partition(drive)) continue;
             any = true;
-            gtk_box_append(GTK_BOX(page), drive_group(state, drive, entries));
+            gtk_box_append(GTK_BOX(page), drive_group(state, drive, data.entries));
         }
         if (!any) {
             gtk_box_append(GTK_BOX(page), status_page("drive-harddisk-symbolic", "No Partitions",
                                                       "Connect a drive and it shows up here."));
         }
     }
+    // The rows hold copies of what they need; the data itself is kept only to compare against.
+    state->page_fingerprint = std::move(data);
+
     // Tearing down a page of many shown rows costs about as much as building one; the old page is
     // let go from the main loop once the rebuild has returned.
     GtkWidget* old = adw_clamp_get_child(state->clamp);

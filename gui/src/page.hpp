@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "page_data.hpp"
 #include "tuvrek/config.hpp"
 #include "tuvrek/drives.hpp"
 #include "tuvrek/result.hpp"
@@ -15,7 +16,8 @@ namespace brevane {
 void refresh_drive_list(const WindowStateRef& state, bool force);
 
 using DriveListing = tuvrek::Result<std::vector<tuvrek::Drive>, std::string>;
-// Every field of the listing result and of the entries in one text: equal data, equal text.
-std::string page_fingerprint(const DriveListing& listing, const std::vector<tuvrek::Entry>& entries);
+// The listing result and the entries as one value: equal data, equal fingerprint; any field that
+// differs, a different one.
+PageData page_fingerprint(DriveListing listing, std::vector<tuvrek::Entry> entries);
 
 }  // namespace brevane

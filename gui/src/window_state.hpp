@@ -5,7 +5,9 @@
 #include <gtk/gtk.h>
 
 #include <memory>
-#include <string>
+#include <optional>
+
+#include "page_data.hpp"
 
 namespace brevane {
 
@@ -16,7 +18,7 @@ struct WindowState {
     AdwToastOverlay* toast_overlay = nullptr;
     AdwClamp* clamp = nullptr;
     GVolumeMonitor* volume_monitor = nullptr;  // held reference
-    std::string page_fingerprint;
+    std::optional<PageData> page_fingerprint;  // none until the first page
     ~WindowState();
 };
 using WindowStateRef = std::shared_ptr<WindowState>;
