@@ -12,6 +12,7 @@
 
 #include "compat.hpp"
 #include "markup.hpp"
+#include "owned.hpp"
 #include "tuvrek/apfs.hpp"
 #include "tuvrek/cli_error.hpp"
 #include "tuvrek/drives.hpp"
@@ -49,24 +50,9 @@ struct MountDialogState {
 };
 using StateRef = std::shared_ptr<MountDialogState>;
 
-// A strong GObject reference that goes with its holder.
-template <typename T>
-class ObjectRef {
-public:
-    explicit ObjectRef(T* object) : object_(object) { g_object_ref(object_); }
-    ObjectRef(const ObjectRef& other) : ObjectRef(other.object_) {}
-    ObjectRef& operator=(const ObjectRef&) = delete;
-    ~ObjectRef() { g_object_unref(object_); }
-    T* get() const { return object_; }
-
-private:
-    T* object_;
-};
-
 // The signal connection owns the state reference and drops it with the connection.
 void connect_with_state(gpointer instance, const char* signal, GCallback handler, const StateRef& state) {
-    g_signal_connect_data(instance, signal, handler, new StateRef(state),
-                          [](gpointer data, GClosure*) { delete static_cast<StateRef*>(data); }, GConnectFlags(0));
+    connect_owned(instance, signal, handler, state);
 }
 
 // The spin row's value as a volume number: 0 (or less) means none.
@@ -152,7 +138,10 @@ void ask_confirmation(const MountDialogState& state, const tuvrek::MountPlan& pl
                              tuvrek::join(plan.missing_packages, "\n") +
                              "\n\nThey'll be installed from the Tuvrek repository.");
     }
-    if (experimental) paragraphs.push_back(plan.warnings.empty() ? std::string() : plan.warnings.front());
+    if (experimental) {
+        const std::string* warning = tuvrek::experimental_warning(plan);
+        paragraphs.push_back(warning != nullptr ? *warning : std::string());
+    }
     std::string heading;
     if (packages && experimental) {
         heading = "Install Packages and Write to " + plan.filesystem + "?";
@@ -229,10 +218,8 @@ GtkWidget* label_new(const char* css_class) {
     return label;
 }
 
-}  // namespace
-
-void show_mount_dialog(GtkWindow* parent, const tuvrek::Partition& partition, DialogMode mode,
-                       ResultCallback on_result, DismissCallback on_dismissed) {
+StateRef new_dialog_state(GtkWindow* parent, const tuvrek::Partition& partition, DialogMode mode,
+                          ResultCallback on_result) {
     auto state = std::make_shared<MountDialogState>();
     state->partition = partition;
     // Planned as unmounted: a startup entry is about the next boot, not the mount of today.
@@ -244,14 +231,24 @@ void show_mount_dialog(GtkWindow* parent, const tuvrek::Partition& partition, Di
     state->on_result = std::move(on_result);
     state->window = parent;
     state->mode = mode;
+    return state;
+}
 
-    const std::string label = tuvrek::partition_display_label(partition);
-    const std::string title = mode == DialogMode::Mount ? "Mount " + label : "Mount " + label + " at Startup";
-    GtkWidget* dialog = compat::dialog_new();
-    compat::dialog_set_title(dialog, title.c_str());
-    compat::dialog_set_content_width(dialog, 480);
-    state->dialog = dialog;
+// The "Folder" row, with the button that opens the folder chooser as its suffix.
+GtkWidget* folder_row_new(const tuvrek::Partition& partition, GtkWidget*& chooser_button) {
+    GtkWidget* row = adw_entry_row_new();
+    adw_preferences_row_set_title(ADW_PREFERENCES_ROW(row), "Folder");
+    gtk_editable_set_text(GTK_EDITABLE(row), tuvrek::lossy_utf8(tuvrek::default_mount_folder(partition)).c_str());
+    chooser_button = gtk_button_new_from_icon_name("folder-open-symbolic");
+    gtk_widget_set_tooltip_text(chooser_button, "Choose a folder");
+    gtk_widget_set_valign(chooser_button, GTK_ALIGN_CENTER);
+    gtk_widget_add_css_class(chooser_button, "flat");
+    adw_entry_row_add_suffix(ADW_ENTRY_ROW(row), chooser_button);
+    return row;
+}
 
+// The partition's facts over the form's four rows, which the state takes note of.
+GtkWidget* form_group(MountDialogState& state, const tuvrek::Partition& partition, GtkWidget*& chooser_button) {
     GtkWidget* group = adw_preferences_group_new();
     const std::string description = tuvrek::join(
         {partition.fs ? tuvrek::display_name(*partition.fs) : std::string(), tuvrek::format_size(partition.size),
@@ -259,49 +256,36 @@ void show_mount_dialog(GtkWindow* parent, const tuvrek::Partition& partition, Di
         kSeparator);
     adw_preferences_group_set_description(ADW_PREFERENCES_GROUP(group), markup_escaped(description).c_str());
 
-    GtkWidget* folder_row = adw_entry_row_new();
-    adw_preferences_row_set_title(ADW_PREFERENCES_ROW(folder_row), "Folder");
-    gtk_editable_set_text(GTK_EDITABLE(folder_row),
-                          tuvrek::lossy_utf8(tuvrek::default_mount_folder(partition)).c_str());
-    GtkWidget* folder_button = gtk_button_new_from_icon_name("folder-open-symbolic");
-    gtk_widget_set_tooltip_text(folder_button, "Choose a folder");
-    gtk_widget_set_valign(folder_button, GTK_ALIGN_CENTER);
-    gtk_widget_add_css_class(folder_button, "flat");
-    adw_entry_row_add_suffix(ADW_ENTRY_ROW(folder_row), folder_button);
-    state->folder_row = folder_row;
+    state.folder_row = folder_row_new(partition, chooser_button);
 
-    GtkWidget* read_write_row = compat::switch_row_new();
-    adw_preferences_row_set_title(ADW_PREFERENCES_ROW(read_write_row), "Read and Write");
-    adw_action_row_set_subtitle(ADW_ACTION_ROW(read_write_row), "When off, nothing on the drive can change");
-    compat::switch_row_set_active(read_write_row, false);
-    state->read_write_row = read_write_row;
+    state.read_write_row = compat::switch_row_new();
+    adw_preferences_row_set_title(ADW_PREFERENCES_ROW(state.read_write_row), "Read and Write");
+    adw_action_row_set_subtitle(ADW_ACTION_ROW(state.read_write_row), "When off, nothing on the drive can change");
+    compat::switch_row_set_active(state.read_write_row, false);
 
-    GtkWidget* volume_row = compat::spin_row_new_with_range(0, 99, 1);
-    compat::spin_row_set_value(volume_row, 0);
-    adw_preferences_row_set_title(ADW_PREFERENCES_ROW(volume_row), "APFS Volume");
-    adw_action_row_set_subtitle(ADW_ACTION_ROW(volume_row), "Try 1 if your Users folder is missing");
-    gtk_widget_set_visible(volume_row, state->is_apfs);
-    state->volume_row = volume_row;
+    state.volume_row = compat::spin_row_new_with_range(0, 99, 1);
+    compat::spin_row_set_value(state.volume_row, 0);
+    adw_preferences_row_set_title(ADW_PREFERENCES_ROW(state.volume_row), "APFS Volume");
+    adw_action_row_set_subtitle(ADW_ACTION_ROW(state.volume_row), "Try 1 if your Users folder is missing");
+    gtk_widget_set_visible(state.volume_row, state.is_apfs);
 
-    GtkWidget* startup_row = compat::switch_row_new();
-    adw_preferences_row_set_title(ADW_PREFERENCES_ROW(startup_row), "Also Mount at Startup");
-    compat::switch_row_set_active(startup_row, false);
-    gtk_widget_set_visible(startup_row, mode == DialogMode::Mount && partition.uuid.has_value());
-    state->startup_row = startup_row;
+    state.startup_row = compat::switch_row_new();
+    adw_preferences_row_set_title(ADW_PREFERENCES_ROW(state.startup_row), "Also Mount at Startup");
+    compat::switch_row_set_active(state.startup_row, false);
+    gtk_widget_set_visible(state.startup_row, state.mode == DialogMode::Mount && partition.uuid.has_value());
 
-    for (GtkWidget* row : {folder_row, read_write_row, volume_row, startup_row}) {
+    for (GtkWidget* row : {state.folder_row, state.read_write_row, state.volume_row, state.startup_row}) {
         adw_preferences_group_add(ADW_PREFERENCES_GROUP(group), row);
     }
+    return group;
+}
 
+// The form, then the plan's warnings, the action's error and the action button, under a header bar.
+GtkWidget* dialog_content(MountDialogState& state, GtkWidget* group, GtkWidget* action) {
     GtkWidget* warning_label = label_new("caption");
     GtkWidget* error_label = label_new("error");
-    state->warning_label = GTK_LABEL(warning_label);
-    state->error_label = GTK_LABEL(error_label);
-
-    GtkWidget* action = gtk_button_new_with_label(mode == DialogMode::Mount ? "Mount" : "Save");
-    gtk_widget_set_halign(action, GTK_ALIGN_CENTER);
-    const char* action_classes[] = {"suggested-action", "pill", nullptr};
-    gtk_widget_set_css_classes(action, action_classes);
+    state.warning_label = GTK_LABEL(warning_label);
+    state.error_label = GTK_LABEL(error_label);
 
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 18);
     gtk_widget_set_margin_top(box, 12);
@@ -313,19 +297,48 @@ void show_mount_dialog(GtkWindow* parent, const tuvrek::Partition& partition, Di
     GtkWidget* view = compat::toolbar_view_new();
     compat::toolbar_view_add_top_bar(view, adw_header_bar_new());
     compat::toolbar_view_set_content(view, box);
-    compat::dialog_set_child(dialog, view);
+    return view;
+}
 
-    refresh_mount_warnings(*state);
+GtkWidget* action_button_new(DialogMode mode) {
+    GtkWidget* action = gtk_button_new_with_label(mode == DialogMode::Mount ? "Mount" : "Save");
+    gtk_widget_set_halign(action, GTK_ALIGN_CENTER);
+    const char* action_classes[] = {"suggested-action", "pill", nullptr};
+    gtk_widget_set_css_classes(action, action_classes);
+    return action;
+}
 
-    compat::switch_row_on_active_changed(read_write_row, [state] { refresh_mount_warnings(*state); });
-    connect_with_state(folder_row, "changed", G_CALLBACK(on_preview_changed), state);
-    connect_with_state(folder_button, "clicked", G_CALLBACK(choose_mount_folder), state);
-    compat::dialog_on_closed(dialog, [started = state->started, on_dismissed = std::move(on_dismissed)] {
+void connect_dialog(const StateRef& state, GtkWidget* chooser_button, GtkWidget* action,
+                    DismissCallback on_dismissed) {
+    compat::switch_row_on_active_changed(state->read_write_row, [state] { refresh_mount_warnings(*state); });
+    connect_with_state(state->folder_row, "changed", G_CALLBACK(on_preview_changed), state);
+    connect_with_state(chooser_button, "clicked", G_CALLBACK(choose_mount_folder), state);
+    compat::dialog_on_closed(state->dialog, [started = state->started, on_dismissed = std::move(on_dismissed)] {
         on_mount_dialog_closed(started, on_dismissed);
     });
     connect_with_state(action, "clicked", G_CALLBACK(on_dialog_mount_clicked), state);
+}
 
-    compat::dialog_present(dialog, GTK_WIDGET(parent));
+}  // namespace
+
+void show_mount_dialog(GtkWindow* parent, const tuvrek::Partition& partition, DialogMode mode,
+                       ResultCallback on_result, DismissCallback on_dismissed) {
+    StateRef state = new_dialog_state(parent, partition, mode, std::move(on_result));
+
+    const std::string label = tuvrek::partition_display_label(partition);
+    const std::string title = mode == DialogMode::Mount ? "Mount " + label : "Mount " + label + " at Startup";
+    state->dialog = compat::dialog_new();
+    compat::dialog_set_title(state->dialog, title.c_str());
+    compat::dialog_set_content_width(state->dialog, 480);
+
+    GtkWidget* chooser_button = nullptr;
+    GtkWidget* group = form_group(*state, partition, chooser_button);
+    GtkWidget* action = action_button_new(mode);
+    compat::dialog_set_child(state->dialog, dialog_content(*state, group, action));
+
+    refresh_mount_warnings(*state);
+    connect_dialog(state, chooser_button, action, std::move(on_dismissed));
+    compat::dialog_present(state->dialog, GTK_WIDGET(parent));
 }
 
 }  // namespace brevane
