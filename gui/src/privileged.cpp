@@ -2,15 +2,19 @@
 #include "privileged.hpp"
 
 #include <filesystem>
+#include <memory>
 #include <optional>
+#include <string>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
 
 #include "compat.hpp"
 #include "markup.hpp"
+#include "owned.hpp"
 #include "page.hpp"
 #include "tuvrek/process.hpp"
+#include "tuvrek/text.hpp"
 
 namespace brevane {
 namespace {
@@ -21,54 +25,36 @@ constexpr const char* kFallbackCli = "/usr/bin/tuvrek-disk";
 
 // Everything one run needs until its result has been delivered.
 struct Run {
-    GSubprocess* process = nullptr;  // held reference
-    GCancellable* cancellable = nullptr;  // held reference; never cancelled
+    ObjectRef<GSubprocess> process;
     ResultCallback on_result;
-    ~Run() {
-        g_clear_object(&cancellable);
-        g_clear_object(&process);
-    }
 };
 
 void deliver(const ResultCallback& on_result, const CliResult& result) {
     if (on_result && *on_result) (*on_result)(result);
 }
 
+// The child's output is read as bytes and made text here, so a stray byte that isn't UTF-8 (from
+// the child, pkexec or a library they load) can't turn a reply into a failure.
+std::string bytes_text(GBytes* bytes) {
+    if (bytes == nullptr) return {};
+    gsize size = 0;
+    const auto* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
+    return tuvrek::lossy_utf8(std::string_view(data, size));
+}
+
 void on_communicated(GObject* source, GAsyncResult* async_result, gpointer data) {
-    std::unique_ptr<Run> run(static_cast<Run*>(data));
-    char* out = nullptr;
-    char* err = nullptr;
-    GError* error = nullptr;
-    if (!g_subprocess_communicate_utf8_finish(G_SUBPROCESS(source), async_result, &out, &err, &error)) {
-        CliResult failure{false, error->message};
-        g_error_free(error);
-        g_free(out);
-        g_free(err);
-        deliver(run->on_result, failure);
+    const std::unique_ptr<Run> run = take_from_callback<Run>(data);
+    g_autoptr(GBytes) out = nullptr;
+    g_autoptr(GBytes) err = nullptr;
+    g_autoptr(GError) error = nullptr;
+    if (!g_subprocess_communicate_finish(G_SUBPROCESS(source), async_result, &out, &err, &error)) {
+        deliver(run->on_result, CliResult{false, error->message});
         return;
     }
+    GSubprocess* process = run->process.get();
     // A child killed by a signal has no exit status; any status but 126 and 127 reads alike.
-    const int status = g_subprocess_get_if_exited(run->process) ? g_subprocess_get_exit_status(run->process) : 1;
-    CliResult result = parse_cli_reply(out != nullptr ? out : "", err != nullptr ? err : "", status);
-    g_free(out);
-    g_free(err);
-    deliver(run->on_result, result);
-}
-
-gboolean start_communicating(gpointer data) {
-    auto* run = static_cast<Run*>(data);
-    g_subprocess_communicate_utf8_async(run->process, nullptr, run->cancellable, on_communicated, run);
-    return G_SOURCE_REMOVE;
-}
-
-std::string last_line(std::string_view text) {
-    // A line feed at the very end ends the last line rather than starting another.
-    if (!text.empty() && text.back() == '\n') {
-        text.remove_suffix(1);
-        if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-    }
-    const auto start = text.rfind('\n');
-    return std::string(start == std::string_view::npos ? text : text.substr(start + 1));
+    const int status = g_subprocess_get_if_exited(process) ? g_subprocess_get_exit_status(process) : 1;
+    deliver(run->on_result, parse_cli_reply(bytes_text(out), bytes_text(err), status));
 }
 
 }  // namespace
@@ -106,7 +92,8 @@ CliResult parse_cli_reply(std::string_view out, std::string_view err, int status
     if (status == 126) return {false, "Cancelled."};
     if (status == 127) return {false, "Not authorized."};
     if (err.empty()) return {false, "tuvrek-disk failed."};
-    return {false, last_line(err)};
+    // Not empty, so there is a last line; a final line feed ends it rather than starting another.
+    return {false, std::string(tuvrek::split_lines(err).back())};
 }
 
 void run_cli_privileged(std::vector<std::string> args, ResultCallback on_result) {
@@ -117,23 +104,19 @@ void run_cli_privileged(std::vector<std::string> args, ResultCallback on_result)
     for (const auto& arg : argv) c_argv.push_back(arg.c_str());
     c_argv.push_back(nullptr);
 
-    GError* error = nullptr;
+    g_autoptr(GError) error = nullptr;
     // Standard input stays /dev/null, so the child never waits for an answer.
     GSubprocess* process = g_subprocess_newv(
         c_argv.data(), GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_PIPE), &error);
     if (process == nullptr) {
-        CliResult failure{false, error->message};
-        g_error_free(error);
-        deliver(on_result, failure);
+        deliver(on_result, CliResult{false, error->message});
         return;
     }
 
-    auto* run = new Run{process, g_cancellable_new(), std::move(on_result)};
-    GSource* source = g_idle_source_new();
-    g_source_set_priority(source, G_PRIORITY_DEFAULT);
-    g_source_set_callback(source, start_communicating, run, nullptr);
-    g_source_attach(source, g_main_context_get_thread_default());
-    g_source_unref(source);
+    // The completion comes on this thread's main context, whose loop keeps the window live meanwhile;
+    // GIO calls it exactly once, which hands the run back.
+    auto run = std::make_unique<Run>(Run{ObjectRef<GSubprocess>::adopt(process), std::move(on_result)});
+    g_subprocess_communicate_async(process, nullptr, nullptr, on_communicated, give_to_callback(std::move(run)));
 }
 
 void run_cli_privileged(const WindowStateRef& state, std::vector<std::string> args) {
