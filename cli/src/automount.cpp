@@ -7,11 +7,12 @@
 #include <string_view>
 #include <vector>
 
-#include "drives_and_config.hpp"
 #include "external_commands.hpp"
 #include "mount.hpp"
 #include "mount_steps.hpp"
+#include "partition_arg.hpp"
 #include "reply.hpp"
+#include "startup_config.hpp"
 #include "tuvrek/apfs.hpp"
 #include "tuvrek/config.hpp"
 #include "tuvrek/drives.hpp"
@@ -113,9 +114,7 @@ Result<void, CliError> run_automount_list(bool json) {
     const std::vector<Entry>& entries = *loaded;
 
     if (json) {
-        nlohmann::json listed = entry_to_json(entries);
-        if (!listed.is_array()) listed = nlohmann::json::array();
-        print_success(json, "", nlohmann::json{{"entries", std::move(listed)}});
+        print_success(json, "", nlohmann::json{{"entries", entry_to_json(entries)}});
         return {};
     }
     if (entries.empty()) {

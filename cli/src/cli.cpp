@@ -197,7 +197,7 @@ struct CommandLine {
 
 }  // namespace
 
-std::vector<std::string> next_arg(const std::vector<std::string>& args) {
+std::vector<std::string> expand_rw_shorthand(const std::vector<std::string>& args) {
     std::vector<std::string> out = args;
     for (std::string& arg : out)
         if (arg == "-rw") arg = "--rw";

@@ -46,7 +46,7 @@ struct Cli {
 };
 
 // The process arguments with every "-rw" turned into "--rw".
-std::vector<std::string> next_arg(const std::vector<std::string>& args);
+std::vector<std::string> expand_rw_shorthand(const std::vector<std::string>& args);
 
 // Parses the rewritten arguments (program name first). Help, version and parse errors are printed
 // here and give the exit status to end with instead of a Cli.

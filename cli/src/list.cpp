@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "drives_and_config.hpp"
+#include "partition_arg.hpp"
 #include "reply.hpp"
 #include "tuvrek/config.hpp"
 #include "tuvrek/guards.hpp"

@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
     tuvrek::keep_standard_streams_open();
 
     std::vector<std::string> received(argv, argv + argc);
-    auto parsed = tuvrek::parse_command_line(tuvrek::next_arg(received));
+    auto parsed = tuvrek::parse_command_line(tuvrek::expand_rw_shorthand(received));
     if (const int* status = std::get_if<int>(&parsed)) return *status;
     const tuvrek::Cli& cli = std::get<tuvrek::Cli>(parsed);
 

@@ -4,7 +4,9 @@
 #include <string>
 
 #include "mount_steps.hpp"
+#include "partition_arg.hpp"
 #include "reply.hpp"
+#include "startup_config.hpp"
 #include "tuvrek/apfs.hpp"
 #include "tuvrek/folders.hpp"
 #include "tuvrek/owner.hpp"
@@ -96,10 +98,7 @@ Result<void, CliError> run_mount(bool json, const MountArgs& args) {
     if (!done) return fail(std::move(done.error()));
     const bool read_write = *done;
 
-    // The experimental warning was shown before the question, or accepted with --yes.
-    for (const auto& warning : plan.warnings) {
-        if (warning.find("experimental") == std::string::npos) print_warning(warning);
-    }
+    for (const auto& warning : warnings_after_mount(plan)) print_warning(warning);
 
     std::string message = "Mounted " + plan.device + " at " + plan.target + " (";
     message += mode_text(read_write);

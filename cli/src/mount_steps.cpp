@@ -1,4 +1,4 @@
-// Carrying a mount plan out: packages, module, folder, mount, record, and the startup entry.
+// Carrying a mount plan out: the questions, the packages, then module, folder, mount and record.
 #include "mount_steps.hpp"
 
 #include <filesystem>
@@ -6,11 +6,10 @@
 
 #include <unistd.h>
 
-#include "drives_and_config.hpp"
 #include "external_commands.hpp"
 #include "reply.hpp"
 #include "tuvrek/mountinfo.hpp"
-#include "tuvrek/partition_lookup.hpp"
+#include "tuvrek/ntfs_driver.hpp"
 #include "tuvrek/records.hpp"
 #include "tuvrek/text.hpp"
 
@@ -21,6 +20,9 @@ namespace {
 constexpr std::string_view kFileVaultHint =
     "\nIf the volume is FileVault-encrypted, mount it read-only from a terminal (apfs-fuse asks for the "
     "password). If macOS is asleep or hibernated, shut it down fully first.";
+constexpr std::string_view kNoNtfsDriverHint =
+    "\nThis kernel has no NTFS driver (ntfs3 or ntfs), so Windows partitions can't be mounted until you start "
+    "a kernel that has one.";
 
 // mkdir -p with 0777 less the umask. Tells whether the last component was made by us, so that a
 // folder someone else created meanwhile is never removed on a failed mount.
@@ -40,17 +42,6 @@ void record_mount(const MountPlan& plan, bool created_dir) {
 }
 
 }  // namespace
-
-Result<Partition, CliError> resolve_partition_arg(const std::vector<Drive>& drives, std::string_view text) {
-    if (const Partition* found = find_partition(drives, text)) return *found;
-    return fail(cli_error("no-partition", "No partition " + std::string(text) + ". See `tuvrek-disk list`.", 1));
-}
-
-Result<Partition, CliError> find_partition_arg(std::string_view text) {
-    auto drives = read_drives();
-    if (!drives) return fail(std::move(drives).error());
-    return resolve_partition_arg(*drives, text);
-}
 
 Result<void, CliError> install_missing_packages(bool json, const std::vector<std::string>& packages, bool yes) {
     const std::string joined = join(packages, " ");
@@ -72,7 +63,7 @@ Result<void, CliError> install_missing_packages(bool json, const std::vector<std
 
 Result<void, CliError> confirm_and_install(bool json, const MountPlan& plan, bool yes) {
     if (!yes && plan.experimental) {
-        if (!plan.warnings.empty()) print_warning(plan.warnings.front());
+        if (const std::string* warning = experimental_warning(plan)) print_warning(*warning);
         if (!confirm("Mount it read/write anyway?")) return fail(not_confirmed_error());
     }
     if (plan.missing_packages.empty()) return {};
@@ -103,17 +94,26 @@ Result<bool, CliError> execute_mount_plan(bool json, const MountPlan& plan, bool
         if (created_dir) (void)::rmdir(plan.target.c_str());
         std::string message = "Mounting " + plan.device + " failed: " + mounted.error();
         if (plan.filesystem == "APFS") message += kFileVaultHint;
+        if (plan.filesystem == "NTFS" && !ntfs_driver()) message += kNoNtfsDriverHint;
         return fail(cli_error("mount-failed", std::move(message), 5));
     }
 
     record_mount(plan, created_dir);
 
-    if (plan.may_fall_back_to_read_only) {
+    // Any filesystem asked for writing may come up read-only (a journaled HFS+ volume, a Windows volume
+    // left hibernated, one with errors), and mount still succeeds: only the kernel's table tells.
+    if (plan.read_write) {
         auto entry = mount_at(plan.target);
         if (entry && entry->read_only()) {
-            print_warning(plan.device +
-                          " was mounted read-only: its journal is on. Turn it off in macOS with "
-                          "`diskutil disableJournal`, then mount it again.");
+            if (plan.may_fall_back_to_read_only) {
+                print_warning(plan.device +
+                              " was mounted read-only: its journal is on. Turn it off in macOS with "
+                              "`diskutil disableJournal`, then mount it again.");
+            } else {
+                print_warning(plan.device +
+                              " was mounted read-only: the kernel kept it from writing, and `dmesg` says why (a "
+                              "Windows volume left hibernated or with Fast Startup on is the usual case).");
+            }
             return false;
         }
     }
@@ -126,34 +126,6 @@ void print_dry_run_plan(const MountPlan& plan) {
     if (plan.load_module) print_line(false, "sudo modprobe " + *plan.load_module);
     print_line(false, "sudo mkdir -p " + shell_join({plan.target}));
     print_line(false, "sudo " + shell_join(plan.command));
-}
-
-Result<void, CliError> add_startup_entry(bool json, const Partition& partition, const MountRequest& request,
-                                         const MountPlan& plan) {
-    if (!partition.uuid) {
-        return fail(cli_error("no-uuid", partition.path + " has no UUID to find it by at startup.", 3));
-    }
-    auto loaded = load_config();
-    if (!loaded) return fail(std::move(loaded).error());
-    std::vector<Entry> entries = std::move(loaded).value();
-
-    Entry entry;
-    entry.uuid = *partition.uuid;
-    entry.target = plan.target;
-    entry.read_write = request.read_write;
-    entry.volume = request.volume;
-    entry.uid = request.uid;
-    entry.gid = request.gid;
-    entry.filesystem = plan.filesystem;
-    add_or_replace_entry(entries, std::move(entry));
-
-    auto saved = save_config(entries);
-    if (!saved) return fail(std::move(saved).error());
-
-    // The entry is saved either way; a service that won't enable is the user's to sort out.
-    auto enabled = run_command(json, {"systemctl", "enable", std::string(kStartupUnit)}, true);
-    if (!enabled) print_warning("Enabling " + std::string(kStartupUnit) + " failed: " + enabled.error());
-    return {};
 }
 
 }  // namespace tuvrek

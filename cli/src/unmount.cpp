@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "external_commands.hpp"
-#include "mount_steps.hpp"
+#include "partition_arg.hpp"
 #include "reply.hpp"
 #include "tuvrek/guards.hpp"
 #include "tuvrek/planner.hpp"

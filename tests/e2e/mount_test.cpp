@@ -39,6 +39,9 @@ using test::kHfs;
 using test::kNotAbsolute;
 using test::kOwners;
 using test::kStartupUnit;
+const std::string kNoNtfsDriver =
+    "\nThis kernel has no NTFS driver (ntfs3 or ntfs), so Windows partitions can't be mounted until you start a "
+    "kernel that has one.";
 const std::string kFileVaultHint =
     "\nIf the volume is FileVault-encrypted, mount it read-only from a terminal (apfs-fuse asks for the password). "
     "If macOS is asleep or hibernated, shut it down fully first.";
@@ -461,15 +464,44 @@ INSTANTIATE_TEST_SUITE_P(
                      "mount: /x: can't read superblock", "mount: /x: can't read superblock" + kFileVaultHint,
                      "/dev/sdb2", true},
         MountFailure{"ApfsFuseGetsTheFileVaultHint", {"-p", "sdb2"}, "apfs-fuse", "",
-                     "apfs-fuse failed (exit status: 32)" + kFileVaultHint, "/dev/sdb2"}),
+                     "apfs-fuse failed (exit status: 32)" + kFileVaultHint, "/dev/sdb2"},
+        // The test's kernel has neither NTFS driver: ntfs3 is asked for, and the message says why it failed.
+        MountFailure{"NtfsWithoutADriverSaysSo", {"-p", "sdb1"}, "mount",
+                     "mount: /x: unknown filesystem type 'ntfs3'.",
+                     "mount: /x: unknown filesystem type 'ntfs3'." + kNoNtfsDriver, "/dev/sdb1"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MountCommand, NtfsOnAKernelWithADriverGetsNoHint) {
+    test::write_file(tmp_ / "filesystems", "nodev\tproc\n\tntfs\n");
+    stand_.add("mount", 32, "mount: /x: wrong fs type, bad option, bad superblock on /dev/sdb1.");
+    CliRun run = cli({"--json", "--elevated", "mount", "-p", "sdb1", "-d", dir("win")});
+    EXPECT_EQ(run.status, 5);
+    EXPECT_EQ(stand_.calls("mount"), (Calls{{"-t", "ntfs", "-o", "ro,uid=1000,gid=100", "/dev/sdb1", dir("win")}}));
+    EXPECT_EQ(nlohmann::json::parse(run.out)["message"],
+              "Mounting /dev/sdb1 failed: mount: /x: wrong fs type, bad option, bad superblock on /dev/sdb1.");
+}
+
+// The type the plan names is the running kernel's driver, in every form the plan is shown.
+TEST_F(MountCommand, PlanShowsTheKernelsNtfsDriver) {
+    for (const char* driver : {"ntfs", "ntfs3"}) {
+        SCOPED_TRACE(driver);
+        test::write_file(tmp_ / "filesystems", std::string("\text4\n\t") + driver + "\n");
+        const std::string command = std::string("mount -t ") + driver + " -o ro,uid=1000,gid=100 /dev/sdb1 /mnt/Windows";
+        CliRun text = cli({"plan", "-p", "sdb1"});
+        EXPECT_EQ(text.out, "sudo mkdir -p /mnt/Windows\nsudo " + command + "\n");
+        CliRun dry = cli({"--json", "mount", "--dry-run", "-p", "sdb1"});
+        EXPECT_EQ(dry.out, "sudo mkdir -p /mnt/Windows\nsudo " + command + "\n");
+        CliRun json = cli({"--json", "plan", "-p", "sdb1"});
+        EXPECT_EQ(nlohmann::json::parse(json.out)["plan"]["command"][2], driver);
+    }
+}
 
 TEST_F(MountCommand, FailingMountKeepsAFolderThatWasThere) {
     fs::create_directories(dir("kept"));
     stand_.add("mount", 1, "mount: nope");
     CliRun run = cli({"--elevated", "mount", "-p", "sdb1", "-d", dir("kept")});
     EXPECT_EQ(run.status, 5);
-    EXPECT_EQ(run.err, "mount: nope\n" + error_line("Mounting /dev/sdb1 failed: mount: nope"));
+    EXPECT_EQ(run.err, "mount: nope\n" + error_line("Mounting /dev/sdb1 failed: mount: nope" + kNoNtfsDriver));
     EXPECT_TRUE(fs::is_directory(dir("kept")));
 }
 
@@ -528,6 +560,71 @@ INSTANTIATE_TEST_SUITE_P(
                  warning(journal_warning("/dev/sdb3")) + warning(kHfs), false},
         Fallback{"WriteCameUpReadWrite", true, "rw,relatime", "rw,umask=22,uid=1000,gid=100", warning(kHfs), true},
         Fallback{"ReadOnlyAsAsked", false, "ro,relatime", "ro", "", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- any write mount the kernel kept read-only ----
+
+struct KeptReadOnly {
+    const char* name;
+    const char* partition;
+    const char* device;
+    const char* fstype;
+    std::string options;  // the mount command's -o
+    const char* mount_options;
+    const char* super_options;
+    bool warned;  // the kernel kept it read-only, and the reply says so
+};
+void PrintTo(const KeptReadOnly& c, std::ostream* os) { *os << c.name; }
+
+class KernelKeptReadOnly : public MountCommand, public ::testing::WithParamInterface<KeptReadOnly> {};
+
+TEST_P(KernelKeptReadOnly, TheReplyAndAWarningSaySo) {
+    const KeptReadOnly& c = GetParam();
+    stand_.add_script("mount", std::string("for a; do last=$a; done\n") + "printf '40 30 8:17 / %s " +
+                                   c.mount_options + " shared:1 - " + c.fstype + " " + c.device + " " +
+                                   c.super_options + "\\n' \"$last\" >> \"$TUVREK_DISK_MOUNTINFO\"\nexit 0");
+    const std::string folder = dir("drive");
+    const std::string echo =
+        std::string("$ mount -t ") + c.fstype + " -o " + c.options + " " + c.device + " " + folder + "\n";
+    const std::string told = c.warned ? warning(std::string(c.device) +
+                                                " was mounted read-only: the kernel kept it from writing, and "
+                                                "`dmesg` says why (a Windows volume left hibernated or with Fast "
+                                                "Startup on is the usual case).")
+                                      : "";
+    const std::string after = c.fstype == std::string("ext4") ? warning(kOwners) : "";
+    const std::string message =
+        "Mounted " + std::string(c.device) + " at " + folder + (c.warned ? " (read-only)." : " (read/write).");
+    for (const bool json : {true, false}) {
+        SCOPED_TRACE(json ? "json" : "text");
+        test::write_file(mountinfo_, "");
+        fs::remove_all(folder);
+        std::vector<std::string> args{"--elevated", "mount", "-p", c.partition, "-d", folder, "--rw"};
+        if (json) args.insert(args.begin(), "--json");
+        CliRun run = cli(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        if (json) {
+            EXPECT_EQ(run.err, echo + told + after);
+            const auto reply = nlohmann::json::parse(run.out);
+            EXPECT_EQ(reply["message"], message);
+            EXPECT_EQ(reply["read_write"], !c.warned);
+        } else {
+            EXPECT_EQ(run.err, told + after);
+            EXPECT_EQ(run.out, echo + message + "\n");
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KernelKeptReadOnly,
+    ::testing::Values(
+        KeptReadOnly{"HibernatedWindows", "sdb1", "/dev/sdb1", "ntfs3", "rw,uid=1000,gid=100", "ro,relatime",
+                     "ro,uid=1000,gid=100", true},
+        KeptReadOnly{"NtfsSuperblockOnly", "sdb1", "/dev/sdb1", "ntfs3", "rw,uid=1000,gid=100", "rw,relatime",
+                     "ro,uid=1000,gid=100", true},
+        KeptReadOnly{"Ext4WithErrors", "sdb4", "/dev/sdb4", "ext4", "rw", "ro,relatime", "ro,errors=remount-ro",
+                     true},
+        KeptReadOnly{"NtfsWritable", "sdb1", "/dev/sdb1", "ntfs3", "rw,uid=1000,gid=100", "rw,relatime",
+                     "rw,uid=1000,gid=100", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- --startup ----

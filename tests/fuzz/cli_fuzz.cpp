@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         args.emplace_back(bytes.substr(0, nul));
         bytes = nul == std::string_view::npos ? std::string_view{} : bytes.substr(nul + 1);
     }
-    auto rewritten = tuvrek::next_arg(args);
+    auto rewritten = tuvrek::expand_rw_shorthand(args);
     if (rewritten.size() != args.size()) std::abort();
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (rewritten[i] != (args[i] == "-rw" ? "--rw" : args[i])) std::abort();

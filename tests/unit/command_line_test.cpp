@@ -17,7 +17,7 @@ std::variant<Cli, int> parse(Args args) {
     args.insert(args.begin(), "tuvrek-disk");
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    auto result = parse_command_line(next_arg(args));
+    auto result = parse_command_line(expand_rw_shorthand(args));
     testing::internal::GetCapturedStdout();
     testing::internal::GetCapturedStderr();
     return result;
@@ -42,7 +42,7 @@ MountArgs mount_args(const Cli& cli) {
 }
 
 TEST(NextArg, RewritesExactlyDashRwWherever) {
-    EXPECT_EQ(next_arg({"tuvrek-disk", "mount", "-rw", "-wr", "-rwx", "--rw", "-p", "-rw", "--", "-rw"}),
+    EXPECT_EQ(expand_rw_shorthand({"tuvrek-disk", "mount", "-rw", "-wr", "-rwx", "--rw", "-p", "-rw", "--", "-rw"}),
               (Args{"tuvrek-disk", "mount", "--rw", "-wr", "-rwx", "--rw", "-p", "--rw", "--", "--rw"}));
 }
 

@@ -190,6 +190,11 @@ TEST_P(PlanMount, BuildsThePlan) {
 
 const ApfsSupport kNothing = apfs(false, false);
 const ApfsSupport kBoth = apfs(true, true);
+ApfsSupport with_ntfs(std::string driver) {
+    ApfsSupport support = kNothing;
+    support.ntfs_driver = std::move(driver);
+    return support;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Filesystems, PlanMount,
@@ -203,6 +208,14 @@ INSTANTIATE_TEST_SUITE_P(
                  expect("NTFS", false, mount_cmd("ntfs3", "ro,uid=1000,gid=1000"))},
         PlanCase{"NtfsReadWriteHasNoWarning", part(fs(FsKind::Ntfs)), req(true), kNothing,
                  expect("NTFS", true, mount_cmd("ntfs3", "rw,uid=1000,gid=1000"))},
+        // The kernel's driver: ntfs3 where it has that, its own read/write ntfs otherwise, and ntfs3 again
+        // where it has neither (the failed mount then says why).
+        PlanCase{"NtfsOnNtfs3", part(fs(FsKind::Ntfs)), req(true), with_ntfs("ntfs3"),
+                 expect("NTFS", true, mount_cmd("ntfs3", "rw,uid=1000,gid=1000"))},
+        PlanCase{"NtfsOnTheKernelsOwnDriver", part(fs(FsKind::Ntfs)), req(true), with_ntfs("ntfs"),
+                 expect("NTFS", true, mount_cmd("ntfs", "rw,uid=1000,gid=1000"))},
+        PlanCase{"NtfsReadOnlyOnTheKernelsOwnDriver", part(fs(FsKind::Ntfs)), req(), with_ntfs("ntfs"),
+                 expect("NTFS", false, mount_cmd("ntfs", "ro,uid=1000,gid=1000"))},
         PlanCase{"Exfat", part(fs(FsKind::Exfat)), req(true), kNothing,
                  expect("exFAT", true, mount_cmd("exfat", "rw,uid=1000,gid=1000"))},
         PlanCase{"VfatOwnerFromRequest", part(fs(FsKind::Vfat)), MountRequest{"/mnt/mac", false, {}, 0, 4294967295u},
@@ -278,6 +291,21 @@ TEST(PlanMount, FuseWarningAtRootFolder) {
     ASSERT_TRUE(result.has_value());
     EXPECT_EQ(result->warnings,
               std::vector<std::string>{"With apfs-fuse your files are under /root (for example /root/Users)."});
+}
+
+// The experimental warning is asked about before the mount (or accepted with --yes); the others are
+// shown after it.
+TEST(PlanMount, ExperimentalWarningAndTheRest) {
+    auto write = plan_mount(part(fs(FsKind::Apfs)), req(true), kBoth);
+    ASSERT_TRUE(write.has_value());
+    ASSERT_NE(experimental_warning(*write), nullptr);
+    EXPECT_EQ(*experimental_warning(*write), kApfsWrite);
+    EXPECT_EQ(warnings_after_mount(*write), std::vector<std::string>{kFileVault});
+
+    auto hfs = plan_mount(part(fs(FsKind::HfsPlus)), req(true), kNothing);
+    ASSERT_TRUE(hfs.has_value());
+    EXPECT_EQ(experimental_warning(*hfs), nullptr);
+    EXPECT_EQ(warnings_after_mount(*hfs), std::vector<std::string>{kHfs});
 }
 
 // ---- JSON -------------------------------------------------------------------------------------
