@@ -17,6 +17,7 @@
 #include "tuvrek/cli_error.hpp"
 #include "tuvrek/drives.hpp"
 #include "tuvrek/filesystem.hpp"
+#include "tuvrek/folder_path.hpp"
 #include "tuvrek/folders.hpp"
 #include "tuvrek/guards.hpp"
 #include "tuvrek/listing.hpp"
@@ -61,11 +62,14 @@ std::optional<std::uint32_t> volume_from_value(double value) {
     return static_cast<std::uint32_t>(std::min(value, 4294967295.0));
 }
 
-// The form as a request, the same way for the preview and for the action.
+// The form as a request, the same way for the preview and for the action. The folder goes in its one
+// canonical form, so the plan's target, the folder check and "-d" all name the same folder however
+// it was typed ("/mnt/new/", "/mnt/x/../new", a link).
 tuvrek::MountRequest read_form(const MountDialogState& state) {
     const tuvrek::UserIdentity owner = tuvrek::user_identity();
     tuvrek::MountRequest request;
-    request.folder = tuvrek::trim_white_space(gtk_editable_get_text(GTK_EDITABLE(state.folder_row)));
+    request.folder =
+        tuvrek::canonical_folder(tuvrek::trim_white_space(gtk_editable_get_text(GTK_EDITABLE(state.folder_row))));
     request.read_write = compat::switch_row_get_active(state.read_write_row);
     if (state.is_apfs) request.volume = volume_from_value(compat::spin_row_get_value(state.volume_row));
     request.uid = owner.uid;

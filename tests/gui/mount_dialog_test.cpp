@@ -118,6 +118,9 @@ TEST_F(MountDialogTest, PreviewFollowsTheFolderAndReadWrite) {
 
     form.set_folder("  " + dir("mnt/mac") + "/  ");
     EXPECT_EQ(form.warnings(), fuse_root(dir("mnt/mac")));
+    // The preview plans the folder in the form the action will use.
+    form.set_folder(dir("mnt/x/../mac"));
+    EXPECT_EQ(form.warnings(), fuse_root(dir("mnt/mac")));
 
     compat::switch_row_set_active(form.read_write, true);
     EXPECT_EQ(form.warnings(), kApfsWrite + "\n\n" + kFileVault);
@@ -220,6 +223,7 @@ TEST_P(MountDialogRefusal, ShowsTheMessageAndStartsNothing) {
     tuvrek::test::write_file(harness.root() / "file", "x");
     fs::create_directories(harness.root() / "busy");
     tuvrek::test::write_file(harness.mountinfo(), "50 1 8:33 / " + dir("busy") + " rw - ext4 /dev/sdz1 rw\n");
+    fs::create_directory_symlink("/boot", harness.root() / "to-boot");
 
     std::string folder = GetParam().folder;
     if (folder.rfind("@ROOT@", 0) == 0) folder = harness.root().string() + folder.substr(6);
@@ -246,6 +250,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RefusalCase{"Empty", "", kNotAbsolute}, RefusalCase{"Blanks", "   ", kNotAbsolute},
                       RefusalCase{"Relative", "mnt/win", kNotAbsolute},
                       RefusalCase{"SystemFolder", "/home/", kNotEmpty}, RefusalCase{"Root", "/", kNotEmpty},
+                      // A system folder is refused however it is spelled, and so are the kernel's own.
+                      RefusalCase{"SystemFolderWithASlash", "/boot/", kNotEmpty},
+                      RefusalCase{"SystemFolderThroughDots", "/mnt/../boot", kNotEmpty},
+                      RefusalCase{"SystemFolderThroughALink", "@ROOT@/to-boot", kNotEmpty},
+                      RefusalCase{"KernelFolder", "/run//", kNotEmpty},
+                      RefusalCase{"BelowTheKernelsProc", "/proc/self/../1", kNotEmpty},
                       RefusalCase{"File", "@ROOT@/file", "The mount folder exists and isn't a folder."},
                       RefusalCase{"NotEmpty", "@ROOT@/full", kNotEmpty},
                       RefusalCase{"InUse", "@ROOT@/busy", "Something is already mounted on that folder."}),
@@ -256,12 +266,13 @@ INSTANTIATE_TEST_SUITE_P(
 struct RunCase {
     const char* name;
     const char* row;
-    const char* folder;  // below the test's folder; blanks around it are typed too
+    const char* folder;  // below the test's folder: the "-d" folder; blanks around it are typed too
     bool read_write;
     double volume;
     bool startup;
     Args expected_tail;  // after "mount", "-p", device, "-d", target, "--yes"
     const char* device;
+    const char* typed = nullptr;  // below the test's folder, when typed otherwise than `folder`
 };
 
 class MountDialogRun : public MountDialogTest, public ::testing::WithParamInterface<RunCase> {};
@@ -269,9 +280,11 @@ class MountDialogRun : public MountDialogTest, public ::testing::WithParamInterf
 TEST_P(MountDialogRun, SendsTheArgumentListToPkexec) {
     const RunCase& c = GetParam();
     harness.make_fuse_available();
+    fs::create_directories(harness.root() / "mnt" / "real");
+    fs::create_directory_symlink(harness.root() / "mnt" / "real", harness.root() / "link");
     DialogForm form = open(c.row);
     ASSERT_TRUE(form.complete());
-    form.set_folder(" " + dir(c.folder) + " ");
+    form.set_folder(" " + dir(c.typed != nullptr ? c.typed : c.folder) + " ");
     compat::switch_row_set_active(form.read_write, c.read_write);
     compat::spin_row_set_value(form.volume, c.volume);
     compat::switch_row_set_active(form.startup, c.startup);
@@ -291,7 +304,12 @@ INSTANTIATE_TEST_SUITE_P(
         // The volume row is hidden and never read for other filesystems.
         RunCase{"VolumeIgnoredOffApfs", "Windows Data", "mnt/win", false, 5, false, {}, "/dev/sdc1"},
         RunCase{"ApfsVolumeZero", "Macintosh HD", "mnt/mac", false, 0, false, {}, "/dev/sdc2"},
-        RunCase{"ApfsVolumeTwelve", "Macintosh HD", "mnt/mac", false, 12, false, {"--volume", "12"}, "/dev/sdc2"}),
+        RunCase{"ApfsVolumeTwelve", "Macintosh HD", "mnt/mac", false, 12, false, {"--volume", "12"}, "/dev/sdc2"},
+        // The folder goes in its one canonical form, however it was typed.
+        RunCase{"TrailingSlash", "Windows Data", "mnt/new", false, 0, false, {}, "/dev/sdc1", "mnt/new/"},
+        RunCase{"DotsAndRepeatedSlashes", "Windows Data", "mnt/new", false, 0, false, {}, "/dev/sdc1",
+                "mnt/x/..//./new"},
+        RunCase{"ThroughALink", "Windows Data", "mnt/real", false, 0, false, {}, "/dev/sdc1", "link/"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MountDialogTest, MountedPartitionShowsUpAfterTheRun) {
