@@ -1,12 +1,21 @@
 #include "tuvrek/text.hpp"
 
 #include <gtest/gtest.h>
+#include <unicode/uchar.h>
+#include <unicode/udata.h>
+#include <unicode/unorm2.h>
 
 #include <cerrno>
 #include <string>
 
+#include "support.hpp"
+
 namespace tuvrek {
 namespace {
+
+using test::ScopedEnv;
+using test::TempDir;
+using test::write_file;
 
 const std::string kFffd = "\xEF\xBF\xBD";
 
@@ -83,6 +92,39 @@ TEST(Lower, FullUnicodeLowerCasing) {
         {"", ""},
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(to_lower_full(in), out) << in;
+}
+
+// The command line's programs carry no ICU data (core/CMakeLists.txt): the answers above come from
+// the tables compiled into libicuuc. A call that needs data fails with an error, even where ICU_DATA
+// names a folder holding the very item asked for, so no machine answers differently from another.
+TEST(IcuData, CallsThatNeedDataFailWithoutIt) {
+#ifndef TUVREK_ICU_WITHOUT_DATA
+    GTEST_SKIP() << "built with the shared ICU and its data: this machine has no libicuuc.a";
+#else
+    TempDir data;
+    // A data item with a valid header, where ICU looks for single files: ICU_DATA/icudtNNl/probe.icu.
+    std::string probe = {32, 0, '\xda', '\x27', 20, 0, 0, 0, U_IS_BIG_ENDIAN, U_CHARSET_FAMILY, 2, 0};
+    probe += "Prob";
+    probe += std::string("\x01\x00\x00\x00", 4) + std::string(12, '\0');
+    write_file(data / U_ICUDATA_NAME / "probe.icu", probe);
+    ScopedEnv env;
+    env.set("ICU_DATA", data.path().string());
+
+    UErrorCode status = U_ZERO_ERROR;
+    UDataMemory* item = udata_open(nullptr, "icu", "probe", &status);
+    EXPECT_EQ(item, nullptr);
+    EXPECT_TRUE(U_FAILURE(status)) << u_errorName(status);
+    if (item != nullptr) udata_close(item);
+
+    status = U_ZERO_ERROR;
+    char name[64] = {};
+    EXPECT_EQ(u_charName(U'\u00E9', U_UNICODE_CHAR_NAME, name, sizeof name, &status), 0) << name;
+    EXPECT_TRUE(U_FAILURE(status)) << u_errorName(status);
+
+    status = U_ZERO_ERROR;
+    EXPECT_EQ(unorm2_getNFKCInstance(&status), nullptr);
+    EXPECT_TRUE(U_FAILURE(status)) << u_errorName(status);
+#endif
 }
 
 TEST(AsciiFold, FoldsOnlyAsciiLetters) {
