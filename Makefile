@@ -75,9 +75,10 @@ fuzz-long: fuzz-targets
 	./tests/fuzz/run-all --side-by-side --keep-going --corpus $(FUZZ_CORPUS) $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 # The real-kernel suite: every filesystem mounted by tuvrek-disk in a Linux guest under qemu, on this
-# machine's kernel and on Debian unstable's; verbose, so that each kernel's result table is shown.
+# machine's kernel and on Debian unstable's, side by side where JOBS allows; verbose, so that each
+# kernel's result table is shown (each line led by its test's number).
 test-kernel: build
-	cd $(BUILD) && JOBS=$(JOBS) ctest -L kernel --verbose
+	cd $(BUILD) && JOBS=$(JOBS) ctest -L kernel --verbose -j $(JOBS)
 
 # Build and test again in a Debian unstable root: the users' current compilers and libraries.
 test-unstable:
