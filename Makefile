@@ -34,7 +34,8 @@ screenshots: deps $(BUILD)/CMakeCache.txt
 	BREVANE_DIALOG_PNG=$(CURDIR)/docs/dialog.png $(XVFB) ./$(BUILD)/bin/mount_dialog_test \
 		--gtest_filter='MountDialogTest.RendersToAPicture'
 
-test: test-plain test-asan fuzz-smoke test-kernel test-unstable
+# The unstable run comes before the kernel suite, whose run on unstable's kernel takes its build.
+test: test-plain test-asan fuzz-smoke test-unstable test-kernel
 
 test-plain: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE kernel
@@ -73,9 +74,11 @@ fuzz-long: FUZZ_SECONDS = 3600
 fuzz-long: fuzz-targets
 	./tests/fuzz/run-all --side-by-side --keep-going --corpus $(FUZZ_CORPUS) $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
-# The real-kernel suite: every filesystem mounted by tuvrek-disk in a Linux guest under qemu.
+# The real-kernel suite: every filesystem mounted by tuvrek-disk in a Linux guest under qemu, on this
+# machine's kernel and on Debian unstable's, side by side where JOBS allows; verbose, so that each
+# kernel's result table is shown (each line led by its test's number).
 test-kernel: build
-	cd $(BUILD) && ctest -L kernel --output-on-failure
+	cd $(BUILD) && JOBS=$(JOBS) ctest -L kernel --verbose -j $(JOBS)
 
 # Build and test again in a Debian unstable root: the users' current compilers and libraries.
 test-unstable:
