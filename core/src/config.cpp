@@ -1,7 +1,5 @@
 #include "tuvrek/config.hpp"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -275,33 +273,14 @@ std::optional<std::string> parent_folder(std::string_view path) {
     return parent.empty() ? std::string("/") : std::string(parent);
 }
 
-bool is_folder(const std::string& path) {
-    struct stat st{};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// mkdir -p: 0 or the errno of the folder that could not be made.
-int make_folders(const std::string& folder) {
-    if (folder.empty()) return 0;
-    if (::mkdir(folder.c_str(), 0777) == 0) return 0;
-    int error = errno;
-    if (error != ENOENT) return is_folder(folder) ? 0 : error;
-    if (const auto parent = parent_folder(folder); parent && *parent != folder) {
-        if (const int parent_error = make_folders(*parent)) return parent_error;
-    }
-    if (::mkdir(folder.c_str(), 0777) == 0) return 0;
-    error = errno;
-    return is_folder(folder) ? 0 : error;
-}
-
 // The extension of the file name replaced by "toml.new" (or added), in the same folder.
-std::string temporary_path(std::string_view path) {
+std::optional<std::string> temporary_path(std::string_view path) {
     const std::string_view trimmed = strip_trailing_slashes(path);
     const auto slash = trimmed.rfind('/');
     const std::string_view folder = slash == std::string_view::npos ? std::string_view{} : trimmed.substr(0, slash + 1);
     const std::string_view name = slash == std::string_view::npos ? trimmed : trimmed.substr(slash + 1);
-    // No file name to change: writing to the path itself then fails, as it is a folder.
-    if (name.empty() || name == "." || name == "..") return std::string(path);
+    // No file name to change: the path names a folder (or nothing), and nothing is written.
+    if (name.empty() || name == "." || name == "..") return std::nullopt;
     const auto dot = name.rfind('.');
     const std::string_view stem = dot == std::string_view::npos || dot == 0 ? name : name.substr(0, dot);
     return std::string(folder) + std::string(stem) + ".toml.new";
@@ -362,15 +341,17 @@ std::string render_automount_config(const std::vector<Entry>& entries) {
 
 Result<void, std::string> save_automount_config(const std::vector<Entry>& entries) {
     const std::string path = automount_config_path();
-    if (const auto parent = parent_folder(path)) {
-        if (const int error = make_folders(*parent)) return fail(io_error(*parent, error));
+    if (const auto parent = parent_folder(path); parent && !parent->empty()) {
+        if (auto made = make_folders(*parent, Links::Follow); !made) return fail(io_error(*parent, made.error()));
     }
     const std::string content = render_automount_config(entries);
-    const std::string temporary = temporary_path(path);
-    auto replaced = replace_file(path, temporary, content);
+    const std::optional<std::string> temporary = temporary_path(path);
+    // A temporary file made inside such a folder would not be beside it.
+    if (!temporary) return fail(io_error(path, path.empty() ? ENOENT : EISDIR));
+    auto replaced = replace_file(path, *temporary, content);
     if (!replaced) {
         const ReplaceError& error = replaced.error();
-        return fail(io_error(error.step == ReplaceError::Step::Write ? temporary : path, error.errnum));
+        return fail(io_error(error.step == ReplaceError::Step::Write ? error.temporary : path, error.errnum));
     }
     return Ok{};
 }

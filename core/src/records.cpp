@@ -1,22 +1,14 @@
 #include "tuvrek/records.hpp"
 
-#include <cstdlib>
-#include <filesystem>
-#include <system_error>
-
 #include <nlohmann/json.hpp>
 
 #include "file_replace.hpp"
+#include "tuvrek/folder_path.hpp"
 #include "tuvrek/text.hpp"
 #include "whole_file.hpp"
 
 namespace tuvrek {
 namespace {
-
-std::filesystem::path run_folder() {
-    const char* override_dir = std::getenv("TUVREK_DISK_RUN_DIR");
-    return override_dir ? std::filesystem::path(override_dir) : std::filesystem::path("/run/tuvrek-disk");
-}
 
 std::optional<Record> record_from(const nlohmann::json& element) {
     const nlohmann::json* device = nullptr;
@@ -86,9 +78,7 @@ std::string serialize_mount_records(const std::vector<Record>& records) {
 Result<void, std::string> write_mount_records(const std::vector<Record>& records) {
     const auto folder = run_folder();
     if (!folder.empty()) {
-        std::error_code error;
-        std::filesystem::create_directories(folder, error);
-        if (error) return fail(os_error_text(error.value()));
+        if (auto made = make_folders(folder.string(), Links::Follow); !made) return fail(os_error_text(made.error()));
     }
     const std::string path = records_path();
     auto replaced = replace_file(path, path + ".new", serialize_mount_records(records));
@@ -99,7 +89,8 @@ Result<void, std::string> write_mount_records(const std::vector<Record>& records
 Result<std::optional<Record>, std::string> take_record(std::string_view target) {
     auto records = read_mount_records();
     for (auto it = records.begin(); it != records.end(); ++it) {
-        if (it->target != target) continue;
+        // Files written before folders were canonical hold them as typed, such as "/mnt/new/".
+        if (it->target != target && canonical_folder(it->target) != target) continue;
         Record taken = std::move(*it);
         records.erase(it);
         if (auto written = write_mount_records(records); !written) return fail(std::move(written).error());

@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -45,6 +48,24 @@ const std::vector<Entry> kWorkedEntries = {
     {"6F1D2C3B-8A47-4E55-9B20-D41C7E9A0B13", "/mnt/mac", false, 2u, 1000, 1000, "apfs"},
     {"3C5E-91A4", "/mnt/usb", true, std::nullopt, 1000, 1000, "exfat"},
 };
+
+// The names in folder that begin with prefix, such as temporary files left behind.
+std::vector<std::string> names_starting(const fs::path& folder, const std::string& prefix) {
+    std::vector<std::string> names;
+    for (const auto& item : fs::directory_iterator(folder)) {
+        const std::string name = item.path().filename().string();
+        if (name.starts_with(prefix)) names.push_back(name);
+    }
+    return names;
+}
+
+// text is prefix, ".", six letters or digits (the temporary file's own part), then rest.
+bool is_temporary_name(std::string_view text, std::string_view prefix, std::string_view rest) {
+    if (text.size() != prefix.size() + 7 + rest.size() || !text.starts_with(prefix) || !text.ends_with(rest))
+        return false;
+    const std::string_view own = text.substr(prefix.size(), 7);
+    return own[0] == '.' && std::all_of(own.begin() + 1, own.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+}
 
 Entry entry(std::string uuid, std::string target) {
     return {std::move(uuid), std::move(target), false, std::nullopt, 1000, 1000, std::nullopt};
@@ -257,7 +278,7 @@ TEST_F(ConfigFile, SaveReplacesTheFileWithOnlyTheEntries) {
     ASSERT_TRUE(save_automount_config(entries).has_value());
     EXPECT_EQ(read_file(path_), kConfigHeader + "[[mount]]\nuuid = \"A\"\ntarget = \"/a\"\n"
                                                        "read_write = false\nuid = 1\ngid = 2\n");
-    EXPECT_FALSE(fs::exists(path_ + ".new"));
+    EXPECT_THAT(names_starting(dir_.path(), "automount.toml.new"), ::testing::IsEmpty());
 
     ASSERT_TRUE(save_automount_config({}).has_value());
     EXPECT_EQ(read_file(path_), kConfigHeader + "mount = []\n");
@@ -279,7 +300,8 @@ TEST_F(ConfigFile, SaveFailsWhenTheFolderCannotBeMade) {
     EXPECT_EQ(saved.error(), (dir_ / "plain" / "sub").string() + ": Not a directory (os error 20)");
 }
 
-// The temporary file's name is seen by making it a folder: the write then fails and names it.
+// The temporary file is the configuration with its extension replaced by "toml.new", then "." and six
+// letters or digits of its own; it is seen in the message of a write cut short by the file-size limit.
 TEST_F(ConfigFile, TemporaryFileReplacesTheExtensionBesideTheConfiguration) {
     struct Case {
         const char* name;
@@ -293,16 +315,41 @@ TEST_F(ConfigFile, TemporaryFileReplacesTheExtensionBesideTheConfiguration) {
         {".hidden", ".hidden.toml.new"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         test::TempDir dir;
         use(dir / c.name);
         write_file(path_, "mount = []\n");
-        fs::create_directory(dir / c.temporary);
-        auto saved = save_automount_config(kWorkedEntries);
-        ASSERT_FALSE(saved.has_value()) << c.name;
-        EXPECT_EQ(saved.error(), (dir / c.temporary).string() + ": Is a directory (os error 21)") << c.name;
+        auto saved = [] {
+            test::ScopedFileSizeLimit limit(1);
+            return save_automount_config(kWorkedEntries);
+        }();
+        ASSERT_FALSE(saved.has_value());
+        EXPECT_TRUE(is_temporary_name(saved.error(), (dir / c.temporary).string(), ": File too large (os error 27)"))
+            << saved.error();
         EXPECT_EQ(read_file(path_), "mount = []\n") << "the old configuration is untouched";
-        EXPECT_TRUE(fs::is_directory(dir / c.temporary)) << "what the save did not make, it does not remove";
+        EXPECT_THAT(names_starting(dir.path(), c.temporary), ::testing::IsEmpty());
     }
+}
+
+// What sits at the name the temporary file once had, or at its start, is never written through,
+// removed or in the way; runs saving at the same time never share one.
+TEST_F(ConfigFile, PlantedLinksAndFilesAtTemporaryNamesAreLeftAlone) {
+    test::TempDir elsewhere;
+    write_file(elsewhere / "victim", "keep me\n");
+    fs::create_symlink(elsewhere / "victim", path_ + ".new");
+    fs::create_symlink(elsewhere / "victim", dir_ / "automount.toml.new.XXXXXX");
+    fs::create_symlink(elsewhere / "created", dir_ / "automount.toml.new.");
+    fs::create_directory(dir_ / "automount.toml.new.folder");
+    write_file(path_, "mount = []\n");
+
+    ASSERT_TRUE(save_automount_config(kWorkedEntries).has_value());
+    EXPECT_EQ(read_file(path_), kWorkedExample);
+    EXPECT_FALSE(fs::is_symlink(path_));
+    EXPECT_EQ(read_file(elsewhere / "victim"), "keep me\n");
+    EXPECT_FALSE(fs::exists(elsewhere / "created"));
+    EXPECT_THAT(names_starting(dir_.path(), "automount.toml.new"),
+                ::testing::UnorderedElementsAre("automount.toml.new", "automount.toml.new.XXXXXX",
+                                                "automount.toml.new.", "automount.toml.new.folder"));
 }
 
 TEST_F(ConfigFile, FailedRenameNamesTheConfigurationAndRemovesTheTemporaryFile) {
@@ -310,7 +357,7 @@ TEST_F(ConfigFile, FailedRenameNamesTheConfigurationAndRemovesTheTemporaryFile) 
     auto saved = save_automount_config(kWorkedEntries);
     ASSERT_FALSE(saved.has_value());
     EXPECT_EQ(saved.error(), path_ + ": Is a directory (os error 21)");
-    EXPECT_FALSE(fs::exists(path_ + ".new"));
+    EXPECT_THAT(names_starting(dir_.path(), "automount.toml.new"), ::testing::IsEmpty());
 }
 
 TEST_F(ConfigFile, FailedWriteNamesTheTemporaryFileAndRemovesIt) {
@@ -320,17 +367,42 @@ TEST_F(ConfigFile, FailedWriteNamesTheTemporaryFileAndRemovesIt) {
         return save_automount_config(kWorkedEntries);
     }();
     ASSERT_FALSE(saved.has_value());
-    EXPECT_EQ(saved.error(), path_ + ".new: File too large (os error 27)");
-    EXPECT_FALSE(fs::exists(path_ + ".new"));
+    EXPECT_TRUE(is_temporary_name(saved.error(), path_ + ".new", ": File too large (os error 27)")) << saved.error();
+    EXPECT_THAT(names_starting(dir_.path(), "automount.toml.new"), ::testing::IsEmpty());
     EXPECT_EQ(read_file(path_), "mount = []\n");
 }
 
-TEST_F(ConfigFile, NewFileTakesTheUmask) {
-    const mode_t old = umask(027);
-    auto saved = save_automount_config(kWorkedEntries);
-    umask(old);
-    ASSERT_TRUE(saved.has_value()) << saved.error();
-    EXPECT_EQ(fs::status(path_).permissions(), fs::perms(0640));
+TEST_F(ConfigFile, PathNamingAFolderWritesNothing) {
+    for (const std::string& path :
+         std::vector<std::string>{(dir_ / "sub" / ".").string(), dir_.path().string() + "/sub/..", "/"}) {
+        SCOPED_TRACE(path);
+        fs::create_directories(dir_ / "sub");
+        env_.set("TUVREK_DISK_AUTOMOUNT_CONF", path);
+        auto saved = save_automount_config(kWorkedEntries);
+        ASSERT_FALSE(saved.has_value());
+        EXPECT_EQ(saved.error(), path + ": Is a directory (os error 21)");
+        EXPECT_TRUE(fs::is_empty(dir_ / "sub"));
+    }
+    EXPECT_THAT(names_starting(dir_.path(), ""), ::testing::ElementsAre("sub"));
+}
+
+// Root writes the configuration at startup from what it holds: under umask 000 any local user could
+// otherwise add a mount. Under 077 no one could read it.
+TEST_F(ConfigFile, FileIs0644AndNewFoldersAre0755WhateverTheUmask) {
+    for (const mode_t mask : {mode_t{0}, mode_t{077}}) {
+        SCOPED_TRACE(mask);
+        test::TempDir dir;
+        use(dir / "etc" / "tuvrek-disk" / "automount.toml");
+        const mode_t old = umask(mask);
+        auto saved = save_automount_config(kWorkedEntries);
+        auto again = save_automount_config({});
+        umask(old);
+        ASSERT_TRUE(saved.has_value()) << saved.error();
+        ASSERT_TRUE(again.has_value()) << again.error();
+        EXPECT_EQ(fs::status(path_).permissions(), fs::perms(0644));
+        EXPECT_EQ(fs::status(dir / "etc" / "tuvrek-disk").permissions(), fs::perms(0755));
+        EXPECT_EQ(fs::status(dir / "etc").permissions(), fs::perms(0755));
+    }
 }
 
 TEST(AddOrReplaceEntry, DropsSameUuidInAnyCaseAndSameFolderThenAppends) {

@@ -1,8 +1,10 @@
 #include "tuvrek/records.hpp"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -15,6 +17,16 @@ namespace tuvrek {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The names in folder that begin with prefix, such as temporary files left behind.
+std::vector<std::string> names_starting(const fs::path& folder, const std::string& prefix) {
+    std::vector<std::string> names;
+    for (const auto& item : fs::directory_iterator(folder)) {
+        const std::string name = item.path().filename().string();
+        if (name.starts_with(prefix)) names.push_back(name);
+    }
+    return names;
+}
 
 class RecordsFile : public testing::Test {
 protected:
@@ -128,7 +140,84 @@ TEST_F(RecordsFile, WriteReplacesTheFileWholeThroughATemporaryOne) {
     ASSERT_TRUE(write_mount_records({{"/dev/b", "/b", false}}));
     EXPECT_EQ(test::read_file(dir_ / "old-mounts.json"), old_content);
     EXPECT_EQ(read_mount_records(), (std::vector<Record>{{"/dev/b", "/b", false}}));
-    EXPECT_FALSE(fs::exists(run_dir() / "mounts.json.new"));
+    EXPECT_THAT(names_starting(run_dir(), "mounts.json.new"), testing::IsEmpty());
+}
+
+// Root writes the records; under umask 000 anyone could otherwise change what unmount removes, and
+// under 077 the window, which runs as the user, could not read them.
+TEST_F(RecordsFile, FileIs0644AndNewFoldersAre0755WhateverTheUmask) {
+    env_.set("TUVREK_DISK_RUN_DIR", (run_dir() / "deeper").string());
+    for (const mode_t mask : {mode_t{0}, mode_t{077}}) {
+        SCOPED_TRACE(mask);
+        fs::remove_all(run_dir());
+        const mode_t old = ::umask(mask);
+        auto written = write_mount_records({{"/dev/a", "/a", false}});
+        auto again = write_mount_records({{"/dev/b", "/b", false}});
+        ::umask(old);
+        ASSERT_TRUE(written) << written.error();
+        ASSERT_TRUE(again) << again.error();
+        EXPECT_EQ(fs::status(run_dir()).permissions(), fs::perms(0755));
+        EXPECT_EQ(fs::status(run_dir() / "deeper").permissions(), fs::perms(0755));
+        EXPECT_EQ(fs::status(run_dir() / "deeper" / "mounts.json").permissions(), fs::perms(0644));
+    }
+}
+
+// The temporary file is made new under a name of its own: a link planted at the old name or at the
+// start of the new ones is never followed, and the file it points to stays as it was (or absent).
+TEST_F(RecordsFile, PlantedLinksAtTemporaryNamesAreNeverFollowed) {
+    test::TempDir elsewhere;
+    test::write_file(elsewhere / "victim", "keep me\n");
+    fs::create_directories(run_dir());
+    fs::create_symlink(elsewhere / "victim", run_dir() / "mounts.json.new");
+    fs::create_symlink(elsewhere / "victim", run_dir() / "mounts.json.new.XXXXXX");
+    fs::create_symlink(elsewhere / "created", run_dir() / "mounts.json.new.");
+
+    ASSERT_TRUE(write_mount_records({{"/dev/a", "/a", true}}));
+    EXPECT_EQ(read_mount_records(), (std::vector<Record>{{"/dev/a", "/a", true}}));
+    EXPECT_FALSE(fs::is_symlink(file()));
+    EXPECT_EQ(test::read_file(elsewhere / "victim"), "keep me\n");
+    EXPECT_FALSE(fs::exists(elsewhere / "created"));
+    EXPECT_THAT(names_starting(run_dir(), "mounts.json.new"),
+                testing::UnorderedElementsAre("mounts.json.new", "mounts.json.new.XXXXXX", "mounts.json.new."));
+}
+
+// Writers that don't wait for each other (a run of an older version, say) each put a whole file in
+// place: a reader always sees one of the lists, never a mix such as "]\n]".
+TEST_F(RecordsFile, WritersAtOnceEachLeaveAWholeFile) {
+    constexpr int kWriters = 6;
+    constexpr int kWrites = 40;
+    auto list_of = [](int writer) {
+        std::vector<Record> records;
+        for (int i = 0; i <= writer; ++i) records.push_back({"/dev/w" + std::to_string(writer), "/mnt/" + std::to_string(i), i % 2 == 0});
+        return records;
+    };
+    ASSERT_TRUE(write_mount_records(list_of(0)));
+    std::vector<pid_t> children;
+    for (int writer = 0; writer < kWriters; ++writer) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (int i = 0; i < kWrites; ++i) {
+                if (!write_mount_records(list_of(writer))) ::_exit(1);
+            }
+            ::_exit(0);
+        }
+        children.push_back(pid);
+    }
+    int torn = 0;
+    for (int i = 0; i < 300; ++i) {
+        const std::vector<Record> seen = parse_mount_records(test::read_file(file()));
+        bool whole = false;
+        for (int writer = 0; writer < kWriters; ++writer) whole = whole || seen == list_of(writer);
+        if (!whole) ++torn;
+    }
+    for (const pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a write failed";
+    }
+    EXPECT_EQ(torn, 0);
+    EXPECT_THAT(names_starting(run_dir(), "mounts.json.new"), testing::IsEmpty());
 }
 
 TEST_F(RecordsFile, WriteHonoursTheUmask) {
@@ -152,7 +241,7 @@ TEST_F(RecordsFile, WriteFailureIsTheSystemError) {
     written = write_mount_records({});
     ASSERT_FALSE(written);
     EXPECT_EQ(written.error(), "Is a directory (os error 21)");
-    EXPECT_FALSE(fs::exists(run_dir() / "mounts.json.new"));
+    EXPECT_THAT(names_starting(run_dir(), "mounts.json.new"), testing::IsEmpty());
 }
 
 TEST_F(RecordsFile, MissingOrUnreadableFileReadsEmpty) {
@@ -185,6 +274,28 @@ TEST_F(RecordsFile, TakeRemovesOnlyTheFirstExactMatch) {
     EXPECT_EQ(read_mount_records(), (std::vector<Record>{records[1], records[2]}));
 }
 
+// Files written before folders were canonical hold them as typed; the unmount gives the canonical form.
+TEST_F(RecordsFile, TakeMatchesATargetStoredInAnotherSpelling) {
+    test::TempDir folders;
+    const std::string base = fs::canonical(folders.path()).string();
+    fs::create_directories(base + "/mnt/new");
+    fs::create_directory_symlink(base + "/mnt/new", base + "/link");
+    const std::vector<Record> records = {{"/dev/sda1", base + "/mnt/other", true},
+                                         {"/dev/sdb1", base + "/mnt/new/", true},
+                                         {"/dev/sdc1", base + "//link", false},
+                                         {"/dev/sdd1", base + "/mnt/new", true}};
+    ASSERT_TRUE(write_mount_records(records));
+
+    auto first = take_record(base + "/mnt/new");
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(*first);
+    EXPECT_EQ(**first, records[1]);
+    auto second = take_record(base + "/mnt/new");
+    ASSERT_TRUE(second && *second);
+    EXPECT_EQ(**second, records[2]);
+    EXPECT_EQ(read_mount_records(), (std::vector<Record>{records[0], records[3]}));
+}
+
 TEST_F(RecordsFile, TakeReportsAFailedWrite) {
     ASSERT_TRUE(write_mount_records({{"/dev/a", "/a", true}, {"/dev/b", "/b", true}}));
     const std::string before = test::read_file(file());
@@ -195,7 +306,7 @@ TEST_F(RecordsFile, TakeReportsAFailedWrite) {
     ASSERT_FALSE(taken);
     EXPECT_EQ(taken.error(), "File too large (os error 27)");
     EXPECT_EQ(test::read_file(file()), before) << "a failed write keeps the old records whole";
-    EXPECT_FALSE(fs::exists(run_dir() / "mounts.json.new"));
+    EXPECT_THAT(names_starting(run_dir(), "mounts.json.new"), testing::IsEmpty());
 }
 
 }  // namespace

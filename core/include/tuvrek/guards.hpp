@@ -10,7 +10,8 @@
 
 namespace tuvrek {
 
-// The mount points that mark a partition of the running system, compared byte for byte.
+// The mount points that mark a partition of the running system, compared byte for byte with a
+// partition's reported mount points here, and with a canonical folder by is_system_folder.
 inline constexpr std::array<std::string_view, 8> SYSTEM_FOLDERS = {
     "/", "/usr", "/var", "/efi", "/boot", "/home", "/boot/efi", "[SWAP]"};
 

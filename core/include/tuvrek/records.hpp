@@ -28,11 +28,13 @@ std::vector<Record> parse_mount_records(std::string_view text);
 // The file's exact bytes: pretty-printed, two-blank indent, final line feed; "[]\n" when empty.
 std::string serialize_mount_records(const std::vector<Record>& records);
 
-// Replaces the file whole (written to mounts.json.new beside it, flushed, renamed over), so a crash
-// mid-write never leaves a cut list that would read as no records. The error is the system's text.
+// Replaces the file whole (written to a new mounts.json.new.XXXXXX beside it, flushed, renamed over), so
+// a crash mid-write or another run never leaves a cut list that would read as no records. The run
+// folder is made 0755 and the file is 0644, whatever the umask. The error is the system's text.
 Result<void, std::string> write_mount_records(const std::vector<Record>& records);
 
-// Removes the first record for exactly this target and returns it.
+// Removes the first record for this canonical target and returns it. A stored target whose canonical
+// form equals it matches too (files written before folders were canonical hold "/mnt/new/").
 Result<std::optional<Record>, std::string> take_record(std::string_view target);
 
 }  // namespace tuvrek

@@ -1,0 +1,31 @@
+#pragma once
+// One change at a time: the lock every run that changes the machine or the state files holds.
+
+#include <functional>
+
+#include "tuvrek/result.hpp"
+
+namespace tuvrek {
+
+// The exclusive lock that serialises every change to the machine and to the state files: flock on
+// "lock" in the run folder (TUVREK_DISK_RUN_DIR or /run/tuvrek-disk, made 0755 whatever the umask;
+// the lock file 0644, opened without following a symbolic link). Held until the StateLock goes.
+// Programs started meanwhile don't inherit it, so a daemon such as apfs-fuse never keeps it.
+class StateLock {
+public:
+    StateLock(StateLock&& other) noexcept;
+    StateLock& operator=(StateLock&& other) noexcept;
+    ~StateLock();
+
+private:
+    explicit StateLock(int fd) : fd_(fd) {}
+    friend Result<StateLock, int> lock_state(const std::function<void()>& on_wait);
+
+    int fd_ = -1;
+};
+
+// on_wait runs once, before blocking, when another run holds it. The error is the errno (EINTR when a
+// signal interrupted the wait).
+Result<StateLock, int> lock_state(const std::function<void()>& on_wait);
+
+}  // namespace tuvrek
