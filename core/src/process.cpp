@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <string_view>
@@ -21,6 +22,28 @@ extern char** environ;
 
 namespace tuvrek {
 namespace {
+
+// The child being waited for (0: none), and the first signal passed on, both read by signal handlers.
+std::atomic<pid_t> g_child{0};
+std::atomic<int> g_forwarded{0};
+static_assert(std::atomic<pid_t>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
+
+// Every signal that can be blocked held back while the child's process id is published or withdrawn,
+// so a handler never sees a child that isn't there yet or is gone; what came meanwhile arrives after.
+class SignalsHeld {
+public:
+    SignalsHeld() {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &old_);
+    }
+    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+    sigset_t old_;
+};
 
 // Every category that LC_ALL overrides, but messages.
 constexpr std::array<std::string_view, 11> kLocaleCategories = {
@@ -149,7 +172,21 @@ std::vector<char*> c_string_array(const std::vector<std::string>& texts) {
     return array;
 }
 
+// Waited for first without reaping: until it is reaped its process id stays its own, so a signal
+// passed on meanwhile can't reach a process that got the same number.
 int wait_for(pid_t pid, int& raw) {
+    int error = 0;
+    for (;;) {
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) == 0) break;
+        if (errno != EINTR) {
+            error = errno;
+            break;
+        }
+    }
+    SignalsHeld held;
+    g_child.store(0);
+    if (error != 0) return error;
     for (;;) {
         if (::waitpid(pid, &raw, 0) == pid) return 0;
         if (errno != EINTR) return errno;
@@ -211,7 +248,17 @@ Result<ProcessOutput, int> run_process(const std::vector<std::string>& argv, con
     const std::vector<char*> envp = c_string_array(env);
 
     pid_t pid = -1;
-    const int spawn_error = posix_spawnp(&pid, args[0], actions.get(), attributes.get(), args.data(), envp.data());
+    int spawn_error = 0;
+    {
+        // A signal from here on is either seen below or forwarded to the child once it is published.
+        SignalsHeld held;
+        if (g_forwarded.load() != 0 && !options.after_signal) {
+            spawn_error = EINTR;
+        } else {
+            spawn_error = posix_spawnp(&pid, args[0], actions.get(), attributes.get(), args.data(), envp.data());
+            if (spawn_error == 0) g_child.store(pid);
+        }
+    }
     out_pipe.write.reset();
     err_pipe.write.reset();
     if (spawn_error != 0) return fail(spawn_error);
@@ -227,6 +274,16 @@ Result<ProcessOutput, int> run_process(const std::vector<std::string>& argv, con
     if (wait_error != 0) return fail(wait_error);
     output.status = to_wait_status(raw);
     return output;
+}
+
+void forward_signal_to_child(int signal, bool child_has_it) {
+    int none = 0;
+    g_forwarded.compare_exchange_strong(none, signal);
+    const pid_t child = g_child.load();
+    // The code the handler interrupted may be about to read errno.
+    const int saved_errno = errno;
+    if (child > 0 && !child_has_it) ::kill(child, signal);
+    errno = saved_errno;
 }
 
 std::string describe_wait_status(const WaitStatus& status) {

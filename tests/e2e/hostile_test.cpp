@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <iterator>
@@ -221,11 +222,12 @@ protected:
         return run_cli({"--elevated", "mount", "-p", "sdx1", "-d", folder()},
                        hermetic_options(dir_.path(), standins_.bin().string()));
     }
-    // The run folder holds nothing but what it held before: no temporary file was left.
+    // The run folder holds nothing but the records and the lock the run held: no temporary file was left.
     void expect_only_the_records_file() const {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(dir_ / "run")) names.push_back(entry.path().filename());
-        EXPECT_EQ(names, std::vector<std::string>{"mounts.json"});
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"lock", "mounts.json"}));
     }
 
     TempDir dir_;
@@ -256,6 +258,11 @@ TEST_F(RecordsSave, AFailedWriteLeavesTheOldFileAndNoTemporaryOne) {
     EXPECT_EQ(standins_.calls("mount").size(), 1u);
     EXPECT_EQ(read_file(records()), before);
     expect_only_the_records_file();
+    // Not silent: unmounting won't find the record, and the user is told.
+    EXPECT_NE(run.err.find("\x1b[33mWarning:\x1b[0m /dev/sdx1 is mounted at " + folder() +
+                           ", but the mount couldn't be recorded in " + records().string() + ": "),
+              std::string::npos)
+        << run.err;
 }
 
 TEST_F(RecordsSave, AFailedRenameLeavesNoTemporaryFile) {
