@@ -172,6 +172,27 @@ std::vector<char*> c_string_array(const std::vector<std::string>& texts) {
     return array;
 }
 
+// Started with every signal held back, so that a handler sees the child's id from its first moment: a
+// signal that comes meanwhile arrives once it is published, and is passed on to it. None is started
+// once a signal was passed on, unless the caller finishes up (after_signal).
+int start_child(pid_t& pid, const std::vector<char*>& args, const std::vector<char*>& envp, FileActions& actions,
+                SpawnAttributes& attributes, bool after_signal) {
+    // The child starts with default signal handling and nothing blocked, whatever the caller set up.
+    sigset_t all;
+    sigset_t none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(attributes.get(), &all);
+    posix_spawnattr_setsigmask(attributes.get(), &none);
+    posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+    SignalsHeld held;
+    if (g_forwarded.load() != 0 && !after_signal) return EINTR;
+    const int error = posix_spawnp(&pid, args[0], actions.get(), attributes.get(), args.data(), envp.data());
+    if (error == 0) g_child.store(pid);
+    return error;
+}
+
 // Waited for first without reaping: until it is reaped its process id stays its own, so a signal
 // passed on meanwhile can't reach a process that got the same number.
 int wait_for(pid_t pid, int& raw) {
@@ -206,15 +227,6 @@ Result<ProcessOutput, int> run_process(const std::vector<std::string>& argv, con
     SpawnAttributes attributes;
     if (!actions.ok() || !attributes.ok()) return fail(ENOMEM);
 
-    // The child starts with default signal handling and nothing blocked, whatever the caller set up.
-    sigset_t all;
-    sigset_t none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(attributes.get(), &all);
-    posix_spawnattr_setsigmask(attributes.get(), &none);
-    posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-
     // Standard input has nothing to capture: anything but Inherit gives the child /dev/null.
     if (options.in != Stream::Inherit) {
         if (int e = posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0)) {
@@ -248,17 +260,7 @@ Result<ProcessOutput, int> run_process(const std::vector<std::string>& argv, con
     const std::vector<char*> envp = c_string_array(env);
 
     pid_t pid = -1;
-    int spawn_error = 0;
-    {
-        // A signal from here on is either seen below or forwarded to the child once it is published.
-        SignalsHeld held;
-        if (g_forwarded.load() != 0 && !options.after_signal) {
-            spawn_error = EINTR;
-        } else {
-            spawn_error = posix_spawnp(&pid, args[0], actions.get(), attributes.get(), args.data(), envp.data());
-            if (spawn_error == 0) g_child.store(pid);
-        }
-    }
+    const int spawn_error = start_child(pid, args, envp, actions, attributes, options.after_signal);
     out_pipe.write.reset();
     err_pipe.write.reset();
     if (spawn_error != 0) return fail(spawn_error);
