@@ -147,7 +147,7 @@ std::string canonical_folder(std::string_view folder) {
             continue;
         }
         if (target->front() == '/') {
-            path = "/";
+            path.assign(1, '/');  // not = "/", which g++ 12 wrongly warns may overlap
             dir = open_root();
         }
         push_reversed(stack, components(*target), step.typed);

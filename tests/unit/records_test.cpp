@@ -162,6 +162,15 @@ TEST_F(RecordsFile, FileIs0644AndNewFoldersAre0755WhateverTheUmask) {
     }
 }
 
+// A run folder named through a link (as /var/run leads to /run) is where the link leads.
+TEST_F(RecordsFile, RunFolderThroughALinkIsFollowed) {
+    fs::create_directories(dir_ / "real");
+    fs::create_directory_symlink(dir_ / "real", dir_ / "link");
+    env_.set("TUVREK_DISK_RUN_DIR", (dir_ / "link" / "run").string());
+    ASSERT_TRUE(write_mount_records({{"/dev/a", "/a", false}}));
+    EXPECT_EQ(test::read_file(dir_ / "real" / "run" / "mounts.json"), serialize_mount_records({{"/dev/a", "/a", false}}));
+}
+
 // The temporary file is made new under a name of its own: a link planted at the old name or at the
 // start of the new ones is never followed, and the file it points to stays as it was (or absent).
 TEST_F(RecordsFile, PlantedLinksAtTemporaryNamesAreNeverFollowed) {
