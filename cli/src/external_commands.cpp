@@ -11,6 +11,7 @@
 
 #include <unicode/utf8.h>
 
+#include "interruption.hpp"
 #include "reply.hpp"
 #include "tuvrek/process.hpp"
 #include "tuvrek/text.hpp"
@@ -69,8 +70,11 @@ std::string shell_join(const std::vector<std::string>& argv) {
     return line;
 }
 
-Result<void, std::string> run_command(bool json, const std::vector<std::string>& argv, bool capture_stderr) {
+Result<void, std::string> run_command(bool json, const std::vector<std::string>& argv, bool capture_stderr,
+                                      AfterSignal after_signal) {
     if (argv.empty()) return fail(std::string("no command to run"));
+    const bool even_interrupted = after_signal == AfterSignal::Run;
+    if (interrupted() && !even_interrupted) return fail(argv[0] + ": not started, the run was interrupted");
     print_line(json, "$ " + shell_join(argv));
     flush_all();
     // The program would get such an argument cut short at the NUL, a different path than the one shown.
@@ -81,6 +85,7 @@ Result<void, std::string> run_command(bool json, const std::vector<std::string>&
     options.in = Stream::Inherit;
     options.out = json ? Stream::ToStderr : Stream::Inherit;
     options.err = capture_stderr ? Stream::Capture : Stream::Inherit;
+    options.after_signal = even_interrupted;
     auto ran = run_process(argv, options);
     if (!ran) return fail(argv[0] + ": " + os_error_text(ran.error()));
 
@@ -95,7 +100,7 @@ Result<void, std::string> run_command(bool json, const std::vector<std::string>&
 }
 
 bool confirm(std::string_view question) {
-    if (!isatty(STDIN_FILENO)) return false;
+    if (!isatty(STDIN_FILENO) || interrupted()) return false;
     flush_all();
     std::string prompt = std::string(question) + " [y/N] ";
     std::fwrite(prompt.data(), 1, prompt.size(), stderr);
@@ -107,7 +112,7 @@ bool confirm(std::string_view question) {
         char c;
         ssize_t n = read(STDIN_FILENO, &c, 1);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR && !interrupted()) continue;
             return false;
         }
         if (n == 0 || c == '\n') break;

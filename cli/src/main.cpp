@@ -3,12 +3,15 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include "automount.hpp"
+#include "change_lock.hpp"
 #include "cli.hpp"
+#include "interruption.hpp"
 #include "list.hpp"
 #include "mount.hpp"
 #include "privilege.hpp"
@@ -36,6 +39,23 @@ bool may_run_now(const Cli& cli) {
             [&](const command::Unmount&) { return elevated_or_root(); },
             [&](const AutomountCommand& a) {
                 return std::holds_alternative<automount_command::List>(a) || elevated_or_root();
+            },
+        },
+        cli.command);
+}
+
+// Whether the run changes the machine or the state files: it then holds the lock and finishes its
+// bookkeeping when interrupted. Readers and dry runs change nothing.
+bool changes_state(const Cli& cli) {
+    return std::visit(
+        Overloaded{
+            [](const command::List&) { return false; },
+            [](const command::Plan&) { return false; },
+            [](const command::Mount& c) { return !c.args.dry_run; },
+            [](const command::Unmount&) { return true; },
+            [](const AutomountCommand& a) {
+                if (const auto* add = std::get_if<automount_command::Add>(&a)) return !add->args.dry_run;
+                return !std::holds_alternative<automount_command::List>(a);
             },
         },
         cli.command);
@@ -91,6 +111,15 @@ int main(int argc, char** argv) {
     const tuvrek::Cli& cli = std::get<tuvrek::Cli>(parsed);
 
     if (!tuvrek::may_run_now(cli)) return tuvrek::rerun_with_sudo(cli.json, received);
+
+    // Held to the end of main: the reply, a failure's too, is printed under it.
+    std::optional<tuvrek::StateLock> lock;
+    if (tuvrek::changes_state(cli)) {
+        tuvrek::catch_interruptions();
+        auto locked = tuvrek::lock_for_change();
+        if (!locked) return tuvrek::print_error(cli.json, std::move(locked).error());
+        lock = std::move(*locked);
+    }
 
     tuvrek::Result<void, tuvrek::CliError> result = tuvrek::dispatch(cli);
     if (!result) return tuvrek::print_error(cli.json, std::move(result).error());

@@ -3,17 +3,21 @@
 
 #include <string>
 
+#include "interruption.hpp"
 #include "mount_steps.hpp"
 #include "partition_arg.hpp"
 #include "reply.hpp"
 #include "startup_config.hpp"
 #include "tuvrek/apfs.hpp"
+#include "tuvrek/folder_path.hpp"
 #include "tuvrek/folders.hpp"
 #include "tuvrek/owner.hpp"
 
 namespace tuvrek {
 
 namespace {
+
+constexpr std::string_view kNothingMounted = "Nothing was mounted.";
 
 struct Planned {
     Partition partition;
@@ -35,12 +39,41 @@ void print_plan_and_warnings(const MountPlan& plan) {
     for (const auto& warning : plan.warnings) print_warning(warning);
 }
 
+// The questions and the installation; the packages may change the plan, so it is made again after them.
+Result<MountPlan, CliError> ready_to_mount(bool json, const Partition& partition, const MountRequest& request,
+                                           MountPlan plan, bool yes) {
+    auto ready = confirm_and_install(json, plan, yes);
+    if (!ready) return fail(std::move(ready).error());
+    if (plan.missing_packages.empty()) return plan;
+    return plan_request(partition, request);
+}
+
+// After the mount landed: the warnings left, the startup entry, and the reply. A signal that came
+// meanwhile is told, with all that was done.
+Result<void, CliError> report_mount(bool json, const MountArgs& args, const Partition& partition,
+                                    const MountRequest& request, const MountPlan& plan, bool read_write) {
+    for (const auto& warning : warnings_after_mount(plan)) print_warning(warning);
+
+    std::string message = "Mounted " + plan.device + " at " + plan.target + " (";
+    message += mode_text(read_write);
+    message += ").";
+    if (args.startup) {
+        auto added = add_startup_entry(json, partition, request, plan);
+        if (!added) return fail(unless_interrupted(std::move(added).error(), message));
+        message += " It will be mounted at startup too.";
+    }
+    if (auto stop = stop_if_interrupted(message); !stop) return stop;
+    print_success(json, message, nlohmann::json{{"target", plan.target}, {"read_write", read_write}});
+    return {};
+}
+
 }  // namespace
 
 MountRequest build_mount_request(const Partition& partition, const MountArgs& args) {
     const UserIdentity owner = user_identity();
     MountRequest request;
-    request.folder = args.dir ? *args.dir : default_mount_folder(partition);
+    // Resolved once, here: every guard, the record, the commands and the reply use this one path.
+    request.folder = canonical_folder(args.dir ? *args.dir : default_mount_folder(partition));
     request.read_write = args.rw;
     request.volume = args.volume;
     request.uid = args.uid.value_or(owner.uid);
@@ -71,45 +104,25 @@ Result<void, CliError> run_plan(bool json, const MountArgs& args) {
 
 Result<void, CliError> run_mount(bool json, const MountArgs& args) {
     auto planned = find_and_plan(args);
-    if (!planned) return fail(std::move(planned.error()));
+    if (!planned) return fail(unless_interrupted(std::move(planned).error(), kNothingMounted));
     const Partition& partition = planned->partition;
     const MountRequest& request = planned->request;
-    MountPlan plan = std::move(planned->plan);
 
     // A dry run shows the commands only, and prints them even under --json.
     if (args.dry_run) {
-        print_plan_and_warnings(plan);
+        print_plan_and_warnings(planned->plan);
         return {};
     }
 
+    // Refused before anything is asked or installed; checked again right before the mount.
     auto folder = check_mount_folder(request.folder);
     if (!folder) return fail(plan_error_message(folder.error()));
-    const bool exists = folder->exists;
 
-    auto ready = confirm_and_install(json, plan, args.yes);
-    if (!ready) return fail(std::move(ready.error()));
-    if (!plan.missing_packages.empty()) {
-        auto replanned = plan_request(partition, request);
-        if (!replanned) return fail(std::move(replanned.error()));
-        plan = std::move(*replanned);
-    }
-
-    auto done = execute_mount_plan(json, plan, exists);
-    if (!done) return fail(std::move(done.error()));
-    const bool read_write = *done;
-
-    for (const auto& warning : warnings_after_mount(plan)) print_warning(warning);
-
-    std::string message = "Mounted " + plan.device + " at " + plan.target + " (";
-    message += mode_text(read_write);
-    message += ").";
-    if (args.startup) {
-        auto added = add_startup_entry(json, partition, request, plan);
-        if (!added) return fail(std::move(added.error()));
-        message += " It will be mounted at startup too.";
-    }
-    print_success(json, message, nlohmann::json{{"target", plan.target}, {"read_write", read_write}});
-    return {};
+    auto plan = ready_to_mount(json, partition, request, std::move(planned->plan), args.yes);
+    if (!plan) return fail(unless_interrupted(std::move(plan).error(), kNothingMounted));
+    auto done = execute_mount_plan(json, *plan);
+    if (!done) return fail(unless_interrupted(std::move(done).error(), kNothingMounted));
+    return report_mount(json, args, partition, request, *plan, *done);
 }
 
 }  // namespace tuvrek

@@ -1,13 +1,12 @@
 // Carrying a mount plan out: the questions, the packages, then module, folder, mount and record.
 #include "mount_steps.hpp"
 
-#include <filesystem>
-#include <system_error>
-
 #include <unistd.h>
 
 #include "external_commands.hpp"
+#include "interruption.hpp"
 #include "reply.hpp"
+#include "tuvrek/folders.hpp"
 #include "tuvrek/mountinfo.hpp"
 #include "tuvrek/ntfs_driver.hpp"
 #include "tuvrek/records.hpp"
@@ -24,21 +23,62 @@ constexpr std::string_view kNoNtfsDriverHint =
     "\nThis kernel has no NTFS driver (ntfs3 or ntfs), so Windows partitions can't be mounted until you start "
     "a kernel that has one.";
 
-// mkdir -p with 0777 less the umask. Tells whether the last component was made by us, so that a
-// folder someone else created meanwhile is never removed on a failed mount.
-Result<bool, int> make_folder(const std::string& folder) {
-    std::error_code ec;
-    bool created = std::filesystem::create_directories(folder, ec);
-    if (ec) return fail(ec.value());
-    return created;
+// The folder checked again right before the mount, after any installation or module load, and made
+// when missing: what was checked before the questions may have changed meanwhile (a file written into
+// it, a symbolic link swapped in). Gives whether this run made it.
+Result<bool, CliError> prepare_folder(const std::string& target) {
+    auto checked = check_mount_folder(target);
+    if (!checked) return fail(plan_error_message(checked.error()));
+    if (checked->exists) return false;
+    auto made = create_mount_folder(target);
+    if (!made) return fail(cli_error("mkdir", target + ": " + os_error_text(made.error()), 5));
+    return *made;
 }
 
+Result<void, CliError> load_module(bool json, const MountPlan& plan) {
+    if (!plan.load_module) return {};
+    auto loaded = run_command(json, {"modprobe", *plan.load_module}, true);
+    if (loaded) return {};
+    return fail(cli_error("module",
+                          "The " + *plan.load_module + " driver didn't load (" + loaded.error() +
+                              "). If it was just installed, restart once and try again.",
+                          5));
+}
+
+CliError mount_failed_error(const MountPlan& plan, const std::string& reason) {
+    std::string message = "Mounting " + plan.device + " failed: " + reason;
+    if (plan.filesystem == "APFS") message += kFileVaultHint;
+    if (plan.filesystem == "NTFS" && !ntfs_driver()) message += kNoNtfsDriverHint;
+    return cli_error("mount-failed", std::move(message), 5);
+}
+
+// The mount stands even when it can't be recorded, but then unmounting won't find the record.
 void record_mount(const MountPlan& plan, bool created_dir) {
     std::vector<Record> records = read_mount_records();
     std::erase_if(records, [&](const Record& r) { return r.target == plan.target; });
     records.push_back(Record{plan.device, plan.target, created_dir});
-    // The mount stands even when it can't be recorded.
-    (void)write_mount_records(records);
+    auto written = write_mount_records(records);
+    if (!written) {
+        print_warning(plan.device + " is mounted at " + plan.target + ", but the mount couldn't be recorded in " +
+                      records_path() + ": " + written.error());
+    }
+}
+
+// Any filesystem asked for writing may come up read-only (a journaled HFS+ volume, a Windows volume
+// left hibernated, one with errors), and mount still succeeds: only the kernel's table tells.
+bool kept_read_only(const MountPlan& plan) {
+    auto entry = mount_at(plan.target);
+    if (!entry || !entry->read_only()) return false;
+    if (plan.may_fall_back_to_read_only) {
+        print_warning(plan.device +
+                      " was mounted read-only: its journal is on. Turn it off in macOS with "
+                      "`diskutil disableJournal`, then mount it again.");
+    } else {
+        print_warning(plan.device +
+                      " was mounted read-only: the kernel kept it from writing, and `dmesg` says why (a "
+                      "Windows volume left hibernated or with Fast Startup on is the usual case).");
+    }
+    return true;
 }
 
 }  // namespace
@@ -70,54 +110,26 @@ Result<void, CliError> confirm_and_install(bool json, const MountPlan& plan, boo
     return install_missing_packages(json, plan.missing_packages, yes);
 }
 
-Result<bool, CliError> execute_mount_plan(bool json, const MountPlan& plan, bool exists) {
-    if (plan.load_module) {
-        auto loaded = run_command(json, {"modprobe", *plan.load_module}, true);
-        if (!loaded) {
-            return fail(cli_error("module",
-                                  "The " + *plan.load_module + " driver didn't load (" + loaded.error() +
-                                      "). If it was just installed, restart once and try again.",
-                                  5));
-        }
-    }
+Result<bool, CliError> execute_mount_plan(bool json, const MountPlan& plan) {
+    if (auto loaded = load_module(json, plan); !loaded) return fail(std::move(loaded).error());
+    if (auto stop = stop_if_interrupted("Nothing was mounted."); !stop) return fail(std::move(stop).error());
 
-    bool created_dir = false;
-    if (!exists) {
-        auto made = make_folder(plan.target);
-        if (!made) return fail(cli_error("mkdir", plan.target + ": " + os_error_text(made.error()), 5));
-        created_dir = *made;
-    }
+    auto folder = prepare_folder(plan.target);
+    if (!folder) return fail(std::move(folder).error());
+    const bool created_dir = *folder;
 
     auto mounted = run_command(json, plan.command, true);
-    if (!mounted) {
+    // A signal may end the command after the kernel took the mount; nothing else mounts here meanwhile
+    // (the folder was checked under the lock), so the table tells whether it landed.
+    const bool landed = mounted || (interrupted() && mount_at(plan.target));
+    if (!landed) {
         // Only the last component goes: parents may hold other mounts' folders.
         if (created_dir) (void)::rmdir(plan.target.c_str());
-        std::string message = "Mounting " + plan.device + " failed: " + mounted.error();
-        if (plan.filesystem == "APFS") message += kFileVaultHint;
-        if (plan.filesystem == "NTFS" && !ntfs_driver()) message += kNoNtfsDriverHint;
-        return fail(cli_error("mount-failed", std::move(message), 5));
+        return fail(mount_failed_error(plan, mounted.error()));
     }
 
     record_mount(plan, created_dir);
-
-    // Any filesystem asked for writing may come up read-only (a journaled HFS+ volume, a Windows volume
-    // left hibernated, one with errors), and mount still succeeds: only the kernel's table tells.
-    if (plan.read_write) {
-        auto entry = mount_at(plan.target);
-        if (entry && entry->read_only()) {
-            if (plan.may_fall_back_to_read_only) {
-                print_warning(plan.device +
-                              " was mounted read-only: its journal is on. Turn it off in macOS with "
-                              "`diskutil disableJournal`, then mount it again.");
-            } else {
-                print_warning(plan.device +
-                              " was mounted read-only: the kernel kept it from writing, and `dmesg` says why (a "
-                              "Windows volume left hibernated or with Fast Startup on is the usual case).");
-            }
-            return false;
-        }
-    }
-    return plan.read_write;
+    return plan.read_write && !kept_read_only(plan);
 }
 
 void print_dry_run_plan(const MountPlan& plan) {

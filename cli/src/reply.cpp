@@ -1,5 +1,8 @@
 #include "reply.hpp"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -7,7 +10,7 @@ namespace tuvrek {
 
 namespace {
 
-// Every reply, message, warning and echo goes through here. Flushed at once: a child started next
+// Every reply, message, warning and echo goes through here. Written at once: a child started next
 // writes to the same stream and must come after this line. A failed write (a closed pipe) is dropped;
 // the run goes on to its own exit status. A NUL (from a device's data or a child's words) would end
 // the line early for any reader of C strings, so it is shown as \x00, as escape_controls shows it.
@@ -19,8 +22,16 @@ void write_line(std::FILE* to, std::string_view line) {
         else text += c;
     }
     text += '\n';
-    std::fwrite(text.data(), 1, text.size(), to);
+    // Written whole with write(2): a signal that comes meanwhile (the handlers don't restart calls)
+    // must not cut the reply.
     std::fflush(to);
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        const ssize_t put = ::write(::fileno(to), rest.data(), rest.size());
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return;
+        rest.remove_prefix(static_cast<std::size_t>(put));
+    }
 }
 
 // Invalid UTF-8 is replaced rather than thrown on: a reply is always written.

@@ -42,8 +42,9 @@ Result<void, CliError> add_startup_entry(bool json, const Partition& partition, 
     auto saved = save_config(entries);
     if (!saved) return fail(std::move(saved).error());
 
-    // The entry is saved either way; a service that won't enable is the user's to sort out.
-    auto enabled = run_command(json, {"systemctl", "enable", std::string(kStartupUnit)}, true);
+    // The entry is saved either way; a service that won't enable is the user's to sort out. Enabled
+    // even once interrupted: the entry is saved, and without the service it would not be mounted.
+    auto enabled = run_command(json, {"systemctl", "enable", std::string(kStartupUnit)}, true, AfterSignal::Run);
     if (!enabled) print_warning("Enabling " + std::string(kStartupUnit) + " failed: " + enabled.error());
     return {};
 }

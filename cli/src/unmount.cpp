@@ -3,15 +3,20 @@
 
 #include <unistd.h>
 
+#include <filesystem>
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "external_commands.hpp"
+#include "interruption.hpp"
 #include "partition_arg.hpp"
 #include "reply.hpp"
+#include "tuvrek/folder_path.hpp"
 #include "tuvrek/guards.hpp"
+#include "tuvrek/mountinfo.hpp"
 #include "tuvrek/planner.hpp"
 #include "tuvrek/process.hpp"
 #include "tuvrek/records.hpp"
@@ -20,19 +25,38 @@
 namespace tuvrek {
 namespace {
 
-// The folders of the running system. Compared after trailing slashes are gone, so "/" and "//"
-// arrive here as the empty text.
-bool is_system_target(const std::string& target) {
-    return target.empty() || has_system_mountpoint(std::span(&target, 1));
+constexpr std::string_view kNothingUnmounted = "Nothing was unmounted.";
+
+// A folder argument as the kernel will take it: relative to the working folder, then canonical, so
+// "cd / && tuvrek-disk unmount ." names "/" and is refused like it.
+Result<std::string, CliError> folder_target(std::string_view argument) {
+    if (argument.front() == '/') return canonical_folder(argument);
+    std::error_code error;
+    const std::filesystem::path working = std::filesystem::current_path(error);
+    if (error) return fail(plan_error_message(PlanError{PlanError::Kind::FolderNotAbsolute}));
+    return canonical_folder(working.string() + "/" + std::string(argument));
 }
 
-Result<std::string, CliError> derive_target(std::string_view argument) {
-    if (argument.substr(0, 5) != "/dev/") return std::string(strip_trailing_slashes(argument));
+// A partition's first mount point, as the kernel reports it.
+Result<std::string, CliError> partition_target(std::string_view argument) {
     auto partition = find_partition_arg(argument);
     if (!partition) return fail(std::move(partition).error());
     if (partition->mountpoints.empty())
         return fail(cli_error("not-mounted", std::string(argument) + " isn't mounted.", 1));
     return partition->mountpoints.front();
+}
+
+Result<std::string, CliError> derive_target(const std::string& argument) {
+    // umount would read a leading "-" as an option: "--all" would detach every filesystem. Nor is an
+    // empty argument a folder (joined to the working folder it would name that).
+    if (argument.empty() || argument.starts_with('-'))
+        return fail(plan_error_message(PlanError{PlanError::Kind::FolderNotAbsolute}));
+    auto target = argument.starts_with("/dev/") ? partition_target(argument) : folder_target(argument);
+    if (!target) return target;
+    // [SWAP] is a partition's mount point too, in lsblk's words.
+    if (is_system_folder(*target) || has_system_mountpoint(std::span(&*target, 1)))
+        return fail(cli_error("system-partition", argument + " is part of the running system.", 3));
+    return target;
 }
 
 // What lsof says about the holders of the target, ready to append to the busy message.
@@ -45,40 +69,52 @@ std::string busy_suffix(const std::string& target) {
     return "\n\nUsing it:\n" + users;
 }
 
+CliError unmount_failed_error(const std::string& target, const std::string& reason) {
+    if (reason.find("busy") != std::string::npos)
+        return cli_error("busy",
+                         target +
+                             " is in use. Close the terminals, file managers and programs using it and try "
+                             "again, or use --lazy to detach it as soon as they're done." +
+                             busy_suffix(target),
+                         5);
+    return cli_error("unmount-failed", "Unmounting " + target + " failed: " + reason, 5);
+}
+
+// The unmount stands whatever happens to the record or the folder.
+void forget_mount(const std::string& target) {
+    auto record = take_record(target);
+    if (!record) {
+        print_warning(target + " is unmounted, but its record in " + records_path() +
+                      " couldn't be taken out: " + record.error());
+        return;
+    }
+    if (record->has_value() && (*record)->created_dir) (void)::rmdir(target.c_str());
+}
+
 }  // namespace
 
 Result<void, CliError> run_unmount(bool json, const std::string& argument, bool lazy) {
     auto derived = derive_target(argument);
-    if (!derived) return fail(std::move(derived).error());
+    if (!derived) return fail(unless_interrupted(std::move(derived).error(), kNothingUnmounted));
     // Kept in the result, not moved out: g++ 12 at -O3 wrongly warns that such a string may be uninitialized.
     const std::string& target = *derived;
 
-    // umount would read a leading "-" as an option: "--all" would detach every filesystem.
-    if (target.starts_with('-')) return fail(plan_error_message(PlanError{PlanError::Kind::FolderNotAbsolute}));
-    if (is_system_target(target))
-        return fail(cli_error("system-partition", argument + " is part of the running system.", 3));
-
+    if (auto stop = stop_if_interrupted(kNothingUnmounted); !stop) return stop;
     std::vector<std::string> argv{"umount"};
     if (lazy) argv.push_back("-l");
     argv.push_back(target);
     auto unmounted = run_command(json, argv, true);
-    if (!unmounted) {
-        const std::string& reason = unmounted.error();
-        if (reason.find("busy") != std::string::npos)
-            return fail(cli_error("busy",
-                                  target +
-                                      " is in use. Close the terminals, file managers and programs using it and try "
-                                      "again, or use --lazy to detach it as soon as they're done." +
-                                      busy_suffix(target),
-                                  5));
-        return fail(cli_error("unmount-failed", "Unmounting " + target + " failed: " + reason, 5));
+    // A signal may end umount after the kernel let go of the mount: the table tells.
+    const bool landed = unmounted || (interrupted() && !mount_at(target));
+    if (!landed) {
+        if (interrupted()) return fail(interrupted_error(target + " is still mounted."));
+        return fail(unmount_failed_error(target, unmounted.error()));
     }
 
-    // The unmount stands whatever happens to the record or the folder.
-    auto record = take_record(target);
-    if (record && record->has_value() && (*record)->created_dir) (void)::rmdir(target.c_str());
-
-    print_success(json, "Unmounted " + target + ".", nlohmann::json{{"target", target}});
+    forget_mount(target);
+    const std::string message = "Unmounted " + target + ".";
+    if (auto stop = stop_if_interrupted(message); !stop) return stop;
+    print_success(json, message, nlohmann::json{{"target", target}});
     return {};
 }
 

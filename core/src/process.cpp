@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <string_view>
@@ -21,6 +22,28 @@ extern char** environ;
 
 namespace tuvrek {
 namespace {
+
+// The child being waited for (0: none), and the first signal passed on, both read by signal handlers.
+std::atomic<pid_t> g_child{0};
+std::atomic<int> g_forwarded{0};
+static_assert(std::atomic<pid_t>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
+
+// Every signal that can be blocked held back while the child's process id is published or withdrawn,
+// so a handler never sees a child that isn't there yet or is gone; what came meanwhile arrives after.
+class SignalsHeld {
+public:
+    SignalsHeld() {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &old_);
+    }
+    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+    sigset_t old_;
+};
 
 // Every category that LC_ALL overrides, but messages.
 constexpr std::array<std::string_view, 11> kLocaleCategories = {
@@ -149,7 +172,42 @@ std::vector<char*> c_string_array(const std::vector<std::string>& texts) {
     return array;
 }
 
+// Started with every signal held back, so that a handler sees the child's id from its first moment: a
+// signal that comes meanwhile arrives once it is published, and is passed on to it. None is started
+// once a signal was passed on, unless the caller finishes up (after_signal).
+int start_child(pid_t& pid, const std::vector<char*>& args, const std::vector<char*>& envp, FileActions& actions,
+                SpawnAttributes& attributes, bool after_signal) {
+    // The child starts with default signal handling and nothing blocked, whatever the caller set up.
+    sigset_t all;
+    sigset_t none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(attributes.get(), &all);
+    posix_spawnattr_setsigmask(attributes.get(), &none);
+    posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+    SignalsHeld held;
+    if (g_forwarded.load() != 0 && !after_signal) return EINTR;
+    const int error = posix_spawnp(&pid, args[0], actions.get(), attributes.get(), args.data(), envp.data());
+    if (error == 0) g_child.store(pid);
+    return error;
+}
+
+// Waited for first without reaping: until it is reaped its process id stays its own, so a signal
+// passed on meanwhile can't reach a process that got the same number.
 int wait_for(pid_t pid, int& raw) {
+    int error = 0;
+    for (;;) {
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) == 0) break;
+        if (errno != EINTR) {
+            error = errno;
+            break;
+        }
+    }
+    SignalsHeld held;
+    g_child.store(0);
+    if (error != 0) return error;
     for (;;) {
         if (::waitpid(pid, &raw, 0) == pid) return 0;
         if (errno != EINTR) return errno;
@@ -168,15 +226,6 @@ Result<ProcessOutput, int> run_process(const std::vector<std::string>& argv, con
     FileActions actions;
     SpawnAttributes attributes;
     if (!actions.ok() || !attributes.ok()) return fail(ENOMEM);
-
-    // The child starts with default signal handling and nothing blocked, whatever the caller set up.
-    sigset_t all;
-    sigset_t none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(attributes.get(), &all);
-    posix_spawnattr_setsigmask(attributes.get(), &none);
-    posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
     // Standard input has nothing to capture: anything but Inherit gives the child /dev/null.
     if (options.in != Stream::Inherit) {
@@ -211,7 +260,7 @@ Result<ProcessOutput, int> run_process(const std::vector<std::string>& argv, con
     const std::vector<char*> envp = c_string_array(env);
 
     pid_t pid = -1;
-    const int spawn_error = posix_spawnp(&pid, args[0], actions.get(), attributes.get(), args.data(), envp.data());
+    const int spawn_error = start_child(pid, args, envp, actions, attributes, options.after_signal);
     out_pipe.write.reset();
     err_pipe.write.reset();
     if (spawn_error != 0) return fail(spawn_error);
@@ -227,6 +276,16 @@ Result<ProcessOutput, int> run_process(const std::vector<std::string>& argv, con
     if (wait_error != 0) return fail(wait_error);
     output.status = to_wait_status(raw);
     return output;
+}
+
+void forward_signal_to_child(int signal, bool child_has_it) {
+    int none = 0;
+    g_forwarded.compare_exchange_strong(none, signal);
+    const pid_t child = g_child.load();
+    // The code the handler interrupted may be about to read errno.
+    const int saved_errno = errno;
+    if (child > 0 && !child_has_it) ::kill(child, signal);
+    errno = saved_errno;
 }
 
 std::string describe_wait_status(const WaitStatus& status) {

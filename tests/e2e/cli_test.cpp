@@ -1,6 +1,7 @@
 // The command line of the built tuvrek-disk: help, version, refused calls, and the privilege rule.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -503,6 +504,29 @@ TEST_F(PrivilegeAsUser, SudoKilledBySignalGivesOne) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(machine.stand_ins.calls("sudo").size(), 1u);
+}
+
+// A signal to the run that started sudo reaches sudo, which passes it on and ends with the status of
+// the run it started; that status is kept, and sudo does not outlive the run.
+TEST_F(PrivilegeAsUser, ASignalReachesSudoAndItsStatusIsKept) {
+    const fs::path pid = machine.dir / "sudo.pid";
+    const fs::path started = machine.dir / "sudo.started";
+    machine.stand_ins.add_script("sudo", "exec > /dev/null 2>&1\necho $$ > '" + pid.string() +
+                                             "'\ntrap 'kill $sleeping; exit 143' TERM\n"
+                                             "sleep 30 &\nsleeping=$!\n: > '" + started.string() +
+                                             "'\nwait $sleeping\nexit 0");
+    machine.open_up();
+    fs::permissions(machine.dir.path(), fs::perms(0777));
+    Args argv{setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", machine.program().string(),
+              "--json", "unmount", "/mnt/x"};
+    Started run = start(argv, machine.options(machine.stand_ins.path_env()));
+    run.wait_for([&](const test::Run&) { return fs::exists(started); });
+    ASSERT_TRUE(fs::exists(started)) << "sudo never started";
+    ::kill(run.pid(), SIGTERM);
+    const test::Run done = run.finish();
+    EXPECT_EQ(done.status, 143) << done.err;
+    EXPECT_EQ(done.out, "");  // the reply is the elevated run's, which this stand-in never started
+    EXPECT_FALSE(process_alive(std::stoi(read_file(pid))));
 }
 
 TEST_F(PrivilegeAsUser, SudoMissingIsTheSudoError) {

@@ -1,8 +1,10 @@
 // Device data and state files that anyone can shape: each ends in a clear answer, never a crash or a hang.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <iterator>
@@ -221,11 +223,12 @@ protected:
         return run_cli({"--elevated", "mount", "-p", "sdx1", "-d", folder()},
                        hermetic_options(dir_.path(), standins_.bin().string()));
     }
-    // The run folder holds nothing but what it held before: no temporary file was left.
+    // The run folder holds nothing but the records and the lock the run held: no temporary file was left.
     void expect_only_the_records_file() const {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(dir_ / "run")) names.push_back(entry.path().filename());
-        EXPECT_EQ(names, std::vector<std::string>{"mounts.json"});
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"lock", "mounts.json"}));
     }
 
     TempDir dir_;
@@ -256,6 +259,11 @@ TEST_F(RecordsSave, AFailedWriteLeavesTheOldFileAndNoTemporaryOne) {
     EXPECT_EQ(standins_.calls("mount").size(), 1u);
     EXPECT_EQ(read_file(records()), before);
     expect_only_the_records_file();
+    // Not silent: unmounting won't find the record, and the user is told.
+    EXPECT_NE(run.err.find("\x1b[33mWarning:\x1b[0m /dev/sdx1 is mounted at " + folder() +
+                           ", but the mount couldn't be recorded in " + records().string() + ": "),
+              std::string::npos)
+        << run.err;
 }
 
 TEST_F(RecordsSave, AFailedRenameLeavesNoTemporaryFile) {
@@ -266,6 +274,48 @@ TEST_F(RecordsSave, AFailedRenameLeavesNoTemporaryFile) {
     EXPECT_EQ(standins_.calls("mount").size(), 1u);
     EXPECT_EQ(read_file(records() / "kept"), "x");
     expect_only_the_records_file();
+}
+
+// ---- state files anyone could reach ----
+
+mode_t mode_of(const fs::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return 0;
+    return info.st_mode & 07777;
+}
+
+// A mount at startup made from a shell whose umask lets anyone write: no one but root may change what
+// root mounts at the next boot.
+TEST_F(RecordsSave, UnderUmaskZeroFilesAre0644AndFolders0755) {
+    RunOptions options = hermetic_options(dir_.path(), standins_.bin().string());
+    const fs::path config = dir_ / "etc" / "tuvrek-disk" / "automount.toml";
+    options.env["TUVREK_DISK_AUTOMOUNT_CONF"] = config.string();
+    options.umask = 0;
+    test::Run run = run_cli({"--elevated", "mount", "--startup", "-p", "sdx1", "-d", folder()}, options);
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const fs::path& file : {records(), dir_ / "run" / "lock", config})
+        EXPECT_EQ(mode_of(file), 0644u) << file;
+    for (const fs::path& folder : {dir_ / "run", dir_ / "etc", config.parent_path(), fs::path(folder()), dir_ / "mnt"})
+        EXPECT_EQ(mode_of(folder), 0755u) << folder;
+}
+
+// Links planted at the names a writer might use for its temporary file, or at the lock: the write
+// never goes through them, and the file they point at is left as it was.
+TEST_F(RecordsSave, LinksAtTheTemporaryNamesAreNeverFollowed) {
+    const fs::path victim = dir_ / "victim";
+    write_file(victim, "precious\n");
+    fs::create_directories(dir_ / "run");
+    for (const char* name : {"run/mounts.json.new", "run/lock", "automount.toml.new"})
+        fs::create_symlink(victim, dir_ / name);
+    test::Run run = run_cli({"--elevated", "mount", "--startup", "-p", "sdx1", "-d", folder()},
+                            hermetic_options(dir_.path(), standins_.bin().string()));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(read_file(victim), "precious\n");
+    EXPECT_EQ(read_file(records()), records_text({{"/dev/sdx1", folder()}}));
+    EXPECT_NE(read_file(dir_ / "automount.toml").find("uuid = \"u-sdx1\""), std::string::npos);
+    // The lock can't be had through a link: the run says so and goes on.
+    EXPECT_NE(run.err.find("Going on without the lock " + (dir_ / "run" / "lock").string()), std::string::npos)
+        << run.err;
 }
 
 // lsblk's own output may hold bytes that are not UTF-8: they become U+FFFD, never a failure.

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -171,6 +173,79 @@ TEST_P(RealMount, MountsTheImageAsAsked) {
               "[\n  {\n    \"device\": \"" + device + "\",\n    \"target\": \"" + folder.string() +
                   "\",\n    \"created_dir\": true\n  }\n]\n");
     EXPECT_FALSE(fs::exists(tmp / "automount.toml"));
+}
+
+// An ext4 image on a loop device, and its node as lsblk would list it (there is no udev here to ask).
+struct LoopImage {
+    std::unique_ptr<LoopDevice> loop;
+    nlohmann::json node;
+};
+
+std::optional<LoopImage> ext4_on_loop(const fs::path& image, std::string& why) {
+    test::write_file(image, "");
+    fs::resize_file(image, 64u << 20);
+    test::Run made = test::run({"mkfs.ext4", "-q", "-F", image.string()});
+    if (made.status != 0) {
+        why = made.err;
+        return std::nullopt;
+    }
+    auto loop = std::make_unique<LoopDevice>(image);
+    if (loop->device().empty()) {
+        why = "no free loop device: " + loop->error();
+        return std::nullopt;
+    }
+    test::Run probe = test::run({"blkid", "-p", "-o", "value", "-s", "UUID", loop->device()});
+    const std::string device = loop->device();
+    nlohmann::json node = {{"name", fs::path(device).filename().string()}, {"path", device}, {"type", "loop"},
+                           {"size", 64u << 20}, {"fstype", "ext4"}, {"uuid", trimmed(probe.out)},
+                           {"mountpoints", nlohmann::json::array({nullptr})}, {"rm", false}, {"ro", false}};
+    return LoopImage{std::move(loop), std::move(node)};
+}
+
+// With one filesystem on F, another mounted at F spelled otherwise would be stacked on it by the
+// kernel: every spelling is refused as in use, and unmounting "F/" undoes the first one whole.
+TEST(RealStackedMount, IsRefusedHoweverTheFolderIsSpelled) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to set up loop devices and mount";
+    if (!fs::exists("/dev/loop-control")) GTEST_SKIP() << "no loop device support (/dev/loop-control is missing)";
+    if (!program_exists("mkfs.ext4")) GTEST_SKIP() << "mkfs.ext4 is not installed";
+    if (!kernel_knows("ext4")) GTEST_SKIP() << "the kernel has no ext4 driver loaded";
+    ::unsetenv("TUVREK_DISK_MOUNTINFO");
+
+    test::TempDir tmp;
+    std::string why;
+    auto first = ext4_on_loop(tmp / "first.img", why);
+    if (!first) GTEST_SKIP() << why;
+    auto second = ext4_on_loop(tmp / "second.img", why);
+    if (!second) GTEST_SKIP() << why;
+    test::write_file(tmp / "lsblk.json", nlohmann::json{{"blockdevices", {first->node, second->node}}}.dump());
+
+    const fs::path folder = tmp / "mnt" / "F";
+    MountCleanup cleanup(folder);
+    fs::create_directories(tmp / "mnt" / "y");
+    fs::create_symlink(folder, tmp / "link-to-F");
+    test::RunOptions options = test::hermetic_options(tmp.path());
+    test::use_real_kernel(options);
+    const std::string first_device = first->loop->device();
+    test::Run mounted = test::run_cli({"--elevated", "mount", "-p", first_device, "-d", folder.string()}, options);
+    ASSERT_EQ(mounted.status, 0) << mounted.out << mounted.err;
+
+    for (const std::string& spelled : {folder.string() + "/", folder.string() + "//", (tmp / "mnt" / "." / "F").string(),
+                                       (tmp / "mnt" / "y" / ".." / "F").string(), (tmp / "link-to-F").string()}) {
+        test::Run stacked = test::run_cli(
+            {"--elevated", "--json", "mount", "-p", second->loop->device(), "-d", spelled}, options);
+        EXPECT_EQ(stacked.status, 3) << spelled << ": " << stacked.out << stacked.err;
+        EXPECT_EQ(nlohmann::json::parse(stacked.out, nullptr, false).value("error", ""), "folder-in-use") << spelled;
+    }
+    int on_folder = 0;
+    for (const auto& entry : read_mountinfo()) on_folder += entry.mount_point == folder.string();
+    EXPECT_EQ(on_folder, 1);
+    EXPECT_EQ(mount_at(folder.string())->source, first_device);
+
+    test::Run unmounted = test::run_cli({"--elevated", "unmount", folder.string() + "/"}, options);
+    EXPECT_EQ(unmounted.status, 0) << unmounted.out << unmounted.err;
+    EXPECT_FALSE(mount_at(folder.string()));
+    EXPECT_FALSE(fs::exists(folder));  // made for the mount, so gone with it
+    EXPECT_EQ(test::read_file(tmp / "run" / "mounts.json"), "[]\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Filesystems, RealMount,

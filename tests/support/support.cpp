@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 extern char** environ;
 
@@ -50,7 +52,7 @@ std::string lookup_path(const std::string& name, const std::vector<std::string>&
 
 }  // namespace
 
-Run run(const std::vector<std::string>& argv, const RunOptions& options) {
+Started start(const std::vector<std::string>& argv, const RunOptions& options) {
     auto env = build_env(options);
     std::string program = lookup_path(argv.at(0), env);
     int in_pipe[2], out_pipe[2], err_pipe[2];
@@ -60,6 +62,7 @@ Run run(const std::vector<std::string>& argv, const RunOptions& options) {
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         setpgid(0, 0);
+        if (options.umask) ::umask(*options.umask);
         if (!options.stdin_file.empty()) {
             int fd = open(options.stdin_file.c_str(), O_RDONLY);
             if (fd < 0) _exit(126);
@@ -81,62 +84,102 @@ Run run(const std::vector<std::string>& argv, const RunOptions& options) {
     close(in_pipe[0]);
     close(out_pipe[1]);
     close(err_pipe[1]);
+    return Started(pid, in_pipe[1], out_pipe[0], err_pipe[0], options);
+}
+
+Started::Started(pid_t pid, int in, int out, int err, const RunOptions& options)
+    : pid_(pid), in_(in), out_(out), err_(err), timeout_seconds_(options.timeout_seconds),
+      started_at_(std::chrono::steady_clock::now()) {
     // Feed standard input while draining both outputs, so no pipe can fill up and block the child.
-    std::string to_write = options.stdin_file.empty() ? options.stdin_data : "";
-    size_t written = 0;
-    int in_fd = in_pipe[1];
-    if (to_write.empty()) {
-        close(in_fd);
-        in_fd = -1;
+    to_write_ = options.stdin_file.empty() ? options.stdin_data : "";
+    if (to_write_.empty()) {
+        close(in_);
+        in_ = -1;
     } else {
-        fcntl(in_fd, F_SETFL, O_NONBLOCK);
+        fcntl(in_, F_SETFL, O_NONBLOCK);
     }
-    Run result;
-    bool out_open = true, err_open = true;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(options.timeout_seconds);
-    bool killed = false;
     signal(SIGPIPE, SIG_IGN);
-    while (out_open || err_open) {
+}
+
+Started::Started(Started&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)), in_(std::exchange(other.in_, -1)), out_(std::exchange(other.out_, -1)),
+      err_(std::exchange(other.err_, -1)), to_write_(std::move(other.to_write_)), written_(other.written_),
+      timeout_seconds_(other.timeout_seconds_), so_far_(std::move(other.so_far_)), killed_(other.killed_),
+      started_at_(other.started_at_) {}
+
+Started::~Started() {
+    if (pid_ < 0) return;
+    kill(-pid_, SIGKILL);
+    finish();
+}
+
+void Started::pump(const std::function<bool(const Run&)>* until, double seconds) {
+    const auto kill_at = started_at_ + std::chrono::duration<double>(timeout_seconds_);
+    const auto give_up_at = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (out_ >= 0 || err_ >= 0) {
+        if (until && (*until)(so_far_)) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (until && now > give_up_at) return;
+        if (now > kill_at && !killed_) {
+            kill(-pid_, SIGKILL);
+            killed_ = true;
+        }
         pollfd fds[3];
         int n = 0;
-        if (out_open) fds[n++] = {out_pipe[0], POLLIN, 0};
-        if (err_open) fds[n++] = {err_pipe[0], POLLIN, 0};
-        if (in_fd >= 0) fds[n++] = {in_fd, POLLOUT, 0};
-        int ready = poll(fds, n, 100);
-        if (std::chrono::steady_clock::now() > deadline && !killed) {
-            kill(-pid, SIGKILL);
-            killed = true;
-        }
-        if (ready <= 0) continue;
+        if (out_ >= 0) fds[n++] = {out_, POLLIN, 0};
+        if (err_ >= 0) fds[n++] = {err_, POLLIN, 0};
+        if (in_ >= 0) fds[n++] = {in_, POLLOUT, 0};
+        if (poll(fds, n, 100) <= 0) continue;
         for (int i = 0; i < n; ++i) {
             if (!fds[i].revents) continue;
-            if (fds[i].fd == in_fd) {
-                ssize_t w = write(in_fd, to_write.data() + written, to_write.size() - written);
-                if (w > 0) written += size_t(w);
-                if (w < 0 || written == to_write.size()) {
-                    close(in_fd);
-                    in_fd = -1;
+            if (fds[i].fd == in_) {
+                ssize_t w = write(in_, to_write_.data() + written_, to_write_.size() - written_);
+                if (w > 0) written_ += size_t(w);
+                if (w < 0 || written_ == to_write_.size()) {
+                    close(in_);
+                    in_ = -1;
                 }
                 continue;
             }
             char buf[65536];
             ssize_t r = read(fds[i].fd, buf, sizeof buf);
-            std::string& sink = fds[i].fd == out_pipe[0] ? result.out : result.err;
+            const bool is_out = fds[i].fd == out_;
             if (r > 0) {
-                sink.append(buf, size_t(r));
+                (is_out ? so_far_.out : so_far_.err).append(buf, size_t(r));
             } else {
-                (fds[i].fd == out_pipe[0] ? out_open : err_open) = false;
+                close(fds[i].fd);
+                (is_out ? out_ : err_) = -1;
             }
         }
     }
-    if (in_fd >= 0) close(in_fd);
-    close(out_pipe[0]);
-    close(err_pipe[0]);
+}
+
+bool Started::wait_for(const std::function<bool(const Run&)>& until, double seconds) {
+    pump(&until, seconds);
+    return until(so_far_);
+}
+
+Run Started::finish() {
+    pump(nullptr, 0);
+    if (in_ >= 0) close(in_);
+    in_ = -1;
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
+    pid_ = -1;
+    Run result = std::move(so_far_);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+Run run(const std::vector<std::string>& argv, const RunOptions& options) { return start(argv, options).finish(); }
+
+bool process_alive(pid_t pid) {
+    if (kill(pid, 0) != 0) return false;
+    // A zombie still answers kill; its state in /proc says it is done.
+    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t close_paren = stat.rfind(')');
+    return close_paren == std::string::npos || close_paren + 2 >= stat.size() || stat[close_paren + 2] != 'Z';
 }
 
 RunOptions hermetic_options(const fs::path& root, const std::optional<std::string>& path) {
@@ -169,10 +212,12 @@ void use_real_kernel(RunOptions& options) {
 std::string cli_binary() { return std::string(TUVREK_BIN_DIR) + "/tuvrek-disk"; }
 std::string gui_binary() { return std::string(TUVREK_BIN_DIR) + "/brevane"; }
 
-Run run_cli(const std::vector<std::string>& args, const RunOptions& options) {
+Run run_cli(const std::vector<std::string>& args, const RunOptions& options) { return start_cli(args, options).finish(); }
+
+Started start_cli(const std::vector<std::string>& args, const RunOptions& options) {
     std::vector<std::string> argv{cli_binary()};
     argv.insert(argv.end(), args.begin(), args.end());
-    return run(argv, options);
+    return start(argv, options);
 }
 
 std::string fixture_path(const std::string& name) { return std::string(TUVREK_FIXTURES_DIR) + "/" + name; }
@@ -261,6 +306,30 @@ std::vector<std::vector<std::string>> StandIns::calls(const std::string& name) c
 std::string StandIns::path_env() const {
     const char* path = std::getenv("PATH");
     return bin().string() + ":" + (path ? path : "/usr/bin:/bin");
+}
+
+void add_mount_table_standins(StandIns& stand) {
+    // The lock is held for the change of the table alone, as short as the kernel's own: a stand-in that
+    // held it longer would make runs at once take turns on its account.
+    const std::string locked_copy =
+        "table=$TUVREK_DISK_MOUNTINFO\n"
+        "real=$(realpath -m -- \"$target\")\n"
+        "exec 9>>\"$table.lock\"\n"
+        "flock 9\n";
+    stand.add_script("mount",
+                     "prev=; opts=; device=; target=\n"
+                     "for a; do [ \"$prev\" = -o ] && opts=$a; prev=$a; device=$target; target=$a; done\n"
+                     "case $opts in ro | ro,*) mode=ro ;; *) mode=rw ;; esac\n" +
+                         locked_copy +
+                         // One write of one line: a reader sees the table without it or with all of it.
+                         "printf '%s 1 8:1 / %s %s,relatime - ext4 %s %s\\n' $$ \"$real\" $mode \"$device\" $mode "
+                         ">> \"$table\"");
+    stand.add_script("umount",
+                     "for a; do target=$a; done\n" + locked_copy +
+                         "line=$(awk -v t=\"$real\" '$5 == t { n = NR } END { print n + 0 }' \"$table\")\n"
+                         "if [ \"$line\" = 0 ]; then echo \"umount: $target: not mounted.\" >&2; exit 32; fi\n"
+                         "awk -v n=\"$line\" 'NR != n' \"$table\" > \"$table.$$\"\n"
+                         "mv \"$table.$$\" \"$table\"");
 }
 
 void ScopedEnv::set(const std::string& name, const std::optional<std::string>& value) {

@@ -3,8 +3,11 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -28,6 +31,7 @@ struct RunOptions {
     std::string stdin_file;   // or: the child's standard input is this file
     std::string cwd;
     double timeout_seconds = 60;  // the child is killed after this long; status is then 128 + 9
+    std::optional<mode_t> umask;  // the child's file-mode creation mask, else the test's own
 };
 
 // The environment of a hermetic run of tuvrek-disk: every state file and system folder it reads or
@@ -41,7 +45,39 @@ void use_machine(RunOptions& options, const std::string& name);
 // The real mount table and kernel modules, for runs that mount for real.
 void use_real_kernel(RunOptions& options);
 
-// Runs argv (argv[0] through PATH of the resulting environment) and waits for it.
+// A child started in a process group of its own, its output read as it comes. Waited for (killed
+// first when still running) when the object goes.
+class Started {
+public:
+    Started(pid_t pid, int in, int out, int err, const RunOptions& options);
+    ~Started();
+    Started(Started&& other) noexcept;
+    Started(const Started&) = delete;
+    Started& operator=(const Started&) = delete;
+    Started& operator=(Started&&) = delete;
+
+    pid_t pid() const { return pid_; }
+    // Reads the output until `until` holds for what came so far (true), the streams end or the time is
+    // up (false).
+    bool wait_for(const std::function<bool(const Run& so_far)>& until, double seconds = 30);
+    // Reads to the end and waits; status as in run().
+    Run finish();
+
+private:
+    void pump(const std::function<bool(const Run&)>* until, double seconds);
+    pid_t pid_ = -1;
+    int in_ = -1, out_ = -1, err_ = -1;
+    std::string to_write_;
+    std::size_t written_ = 0;
+    double timeout_seconds_ = 60;
+    Run so_far_;
+    bool killed_ = false;
+    std::chrono::steady_clock::time_point started_at_;
+};
+
+// Starts argv (argv[0] through PATH of the resulting environment) without waiting for it.
+Started start(const std::vector<std::string>& argv, const RunOptions& options = {});
+// Runs argv and waits for it.
 Run run(const std::vector<std::string>& argv, const RunOptions& options = {});
 
 // The built tuvrek-disk and brevane.
@@ -49,6 +85,10 @@ std::string cli_binary();
 std::string gui_binary();
 // Runs tuvrek-disk with the arguments.
 Run run_cli(const std::vector<std::string>& args, const RunOptions& options = {});
+Started start_cli(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// Whether a process of this id still runs (a zombie counts as gone).
+bool process_alive(pid_t pid);
 
 std::string fixture_path(const std::string& name);
 
@@ -87,6 +127,12 @@ public:
 private:
     fs::path dir_;
 };
+
+// mount and umount stand-ins that change the mount table file (TUVREK_DISK_MOUNTINFO) as the kernel
+// does: the target resolved through its links, the table changed under a short lock (a line appended in
+// one write, or the table replaced whole), so runs at once never lose a line. mount adds a line for its last two arguments (device, folder), "ro" or "rw" as its
+// -o options begin; umount takes the last line of its folder away, or fails with "not mounted".
+void add_mount_table_standins(StandIns& stand);
 
 // Sets (or, with std::nullopt, removes) environment variables of the test process itself and puts
 // the old values back when it goes, so one test's overrides never leak into the next.

@@ -186,6 +186,52 @@ TEST(RunProcess, InterruptedCallsAreRetried) {
     EXPECT_TRUE(result->status.success());
 }
 
+// ---- signals passed on ----
+// Each case runs in a process of its own (a death test): once a signal was passed on, that process
+// starts no child without after_signal, for good.
+
+void pass_on(int signal) { forward_signal_to_child(signal, false); }
+void already_had_it(int signal) { forward_signal_to_child(signal, true); }
+
+void handle_term_with(void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// The child sends SIGTERM to its parent and waits; it ends with 7 when the signal came back to it.
+const std::vector<std::string> kAsksForTerm = {
+    "sh", "-c", "sleep 5 & s=$!; trap 'kill $s; exit 7' TERM; kill -TERM $PPID; wait $s; exit 0"};
+const SpawnOptions kQuiet{Stream::Null, Stream::Null, Stream::Null};
+
+TEST(ForwardSignalToChild, TheRunningChildGetsItAndNoNewChildStarts) {
+    EXPECT_EXIT(
+        {
+            handle_term_with(pass_on);
+            auto asked = run_process(kAsksForTerm, kQuiet);
+            if (!asked || asked->status.code != 7) _exit(1);
+            auto next = run_process({"true"}, kQuiet);
+            if (next || next.error() != EINTR) _exit(2);
+            SpawnOptions finishing = kQuiet;
+            finishing.after_signal = true;
+            auto bookkeeping = run_process({"true"}, finishing);
+            _exit(bookkeeping && bookkeeping->status.success() ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// As from the terminal, which signals the whole process group: the child is not sent it again.
+TEST(ForwardSignalToChild, AChildThatHasItAlreadyIsNotSentItAgain) {
+    EXPECT_EXIT(
+        {
+            handle_term_with(already_had_it);
+            auto asked = run_process({"sh", "-c", "trap 'exit 7' TERM; kill -TERM $PPID; sleep 0.3; exit 0"}, kQuiet);
+            _exit(asked && asked->status.exited && asked->status.code == 0 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 TEST(DescribeWaitStatus, ExitCodesAndNamedSignals) {
     struct Case {
         WaitStatus status;

@@ -22,6 +22,9 @@ struct SpawnOptions {
     Stream in = Stream::Inherit;
     Stream out = Stream::Inherit;
     Stream err = Stream::Inherit;
+    // Started even once forward_signal_to_child was called: a program that finishes what a change
+    // already did (writes the service's state after a mount that landed) still runs.
+    bool after_signal = false;
 };
 
 struct WaitStatus {
@@ -42,8 +45,15 @@ struct ProcessOutput {
 // locale (LC_MESSAGES=C, LC_ALL spread over the other categories), with default signal handling;
 // captured streams are drained together, so neither pipe can fill up and block the child. The
 // error is the errno of a failed start, read or wait (EINVAL for an empty argv or an argument
-// holding a NUL); the child is always waited for.
+// holding a NUL, EINTR once a signal was forwarded); the child is always waited for.
 Result<ProcessOutput, int> run_process(const std::vector<std::string>& argv, const SpawnOptions& options = {});
+
+// For a program that waits for its children and passes signals on from its own handlers
+// (async-signal-safe): the child running now is sent the signal unless it has it already (the terminal
+// signals the whole process group), and from then on run_process starts no child (EINTR) unless asked
+// to with after_signal. One child runs at a time; its process id is kept until it has been waited for,
+// so a signal can't reach another process that was given the same number.
+void forward_signal_to_child(int signal, bool child_has_it);
 
 // "exit status: N", or "signal: N (SIGNAME)" with " (core dumped)" when it did.
 std::string describe_wait_status(const WaitStatus& status);
