@@ -4,12 +4,10 @@
 #include <sys/time.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <string>
 
 #include "interruption.hpp"
 #include "reply.hpp"
-#include "tuvrek/records.hpp"
 #include "tuvrek/text.hpp"
 
 namespace tuvrek {
@@ -59,8 +57,7 @@ Result<std::optional<StateLock>, CliError> lock_for_change() {
         if (locked) return std::optional<StateLock>(std::move(*locked));
         const int error = locked.error();
         if (error == EINTR) continue;  // a wakeup, or the signal looked at above
-        const std::string lock = (std::filesystem::path(records_path()).parent_path() / "lock").string();
-        print_warning("Going on without the lock " + lock + " (" + os_error_text(error) +
+        print_warning("Going on without the lock " + state_lock_path() + " (" + os_error_text(error) +
                       "): a tuvrek-disk running at the same time could undo what this one changes.");
         return std::optional<StateLock>();
     }

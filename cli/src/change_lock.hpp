@@ -11,8 +11,9 @@
 namespace tuvrek {
 
 // Waits for the lock, saying so in one line on standard error when another run holds it. Where it
-// can't be had at all (the run folder can't be made) the run goes on without it, with a warning, as
-// it did before there was one. The error is the interruption of the wait.
+// can't be had at all (the run folder can't be made, as for --elevated without root) the run goes on
+// without it, with a warning: its own steps then fail with their own errors. The error is the
+// interruption of the wait.
 Result<std::optional<StateLock>, CliError> lock_for_change();
 
 }  // namespace tuvrek

@@ -40,7 +40,7 @@ TOML_IMPL_NAMESPACE_START {
 TOML_IMPL_NAMESPACE_END;
 #include <toml++/toml.h>
 
-#include "file_replace.hpp"
+#include "state_files.hpp"
 #include "tuvrek/text.hpp"
 #include "whole_file.hpp"
 

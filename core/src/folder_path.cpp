@@ -13,7 +13,7 @@
 
 #include "tuvrek/guards.hpp"
 #include "tuvrek/text.hpp"
-#include "unique_fd.hpp"
+#include "tuvrek/unique_fd.hpp"
 
 namespace tuvrek {
 namespace {

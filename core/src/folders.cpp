@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "dir_handle.hpp"
-#include "file_replace.hpp"
+#include "state_files.hpp"
 #include "tuvrek/folder_path.hpp"
 #include "tuvrek/listing.hpp"
 #include "tuvrek/mountinfo.hpp"

@@ -16,7 +16,7 @@
 #include <utility>
 
 #include "tuvrek/text.hpp"
-#include "unique_fd.hpp"
+#include "tuvrek/unique_fd.hpp"
 
 extern char** environ;
 

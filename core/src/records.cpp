@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "file_replace.hpp"
+#include "state_files.hpp"
 #include "tuvrek/folder_path.hpp"
 #include "tuvrek/text.hpp"
 #include "whole_file.hpp"

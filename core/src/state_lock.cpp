@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "file_replace.hpp"
+#include "state_files.hpp"
 
 namespace tuvrek {
 namespace {
@@ -40,36 +40,23 @@ int open_lock_file(const std::string& path) {
 
 }  // namespace
 
-StateLock::StateLock(StateLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-StateLock& StateLock::operator=(StateLock&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
-// Closing the only descriptor of the open file releases the lock.
-StateLock::~StateLock() {
-    if (fd_ >= 0) ::close(fd_);
-}
+std::string state_lock_path() { return (run_folder() / "lock").string(); }
 
 Result<StateLock, int> lock_state(const std::function<void()>& on_wait) {
     const std::filesystem::path folder = run_folder();
     if (!folder.empty()) {
         if (auto made = make_folders(folder.string(), Links::Follow); !made) return fail(made.error());
     }
-    const int fd = open_lock_file((folder / "lock").string());
-    if (fd < 0) return fail(errno);
-    StateLock lock(fd);
+    UniqueFd fd(open_lock_file(state_lock_path()));
+    if (!fd) return fail(errno);
 
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return lock;
-    if (errno != EWOULDBLOCK) return fail(errno);
-    if (on_wait) on_wait();
-    // Not retried on EINTR: a signal while waiting is the caller's to act on.
-    if (::flock(fd, LOCK_EX) != 0) return fail(errno);
-    return lock;
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK) return fail(errno);
+        if (on_wait) on_wait();
+        // Not retried on EINTR: a signal while waiting is the caller's to act on.
+        if (::flock(fd.get(), LOCK_EX) != 0) return fail(errno);
+    }
+    return StateLock(std::move(fd));
 }
 
 }  // namespace tuvrek

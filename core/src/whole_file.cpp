@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "unique_fd.hpp"
+#include "tuvrek/unique_fd.hpp"
 
 namespace tuvrek {
 

@@ -1,4 +1,4 @@
-#include "file_replace.hpp"
+#include "state_files.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <cstdlib>
 
 #include "tuvrek/text.hpp"
-#include "unique_fd.hpp"
+#include "tuvrek/unique_fd.hpp"
 
 namespace tuvrek {
 namespace {
