@@ -246,6 +246,15 @@ void write_file(const fs::path& path, const std::string& content) {
     out << content;
 }
 
+std::vector<std::string> names_starting(const fs::path& folder, const std::string& prefix) {
+    std::vector<std::string> names;
+    for (const auto& item : fs::directory_iterator(folder)) {
+        const std::string name = item.path().filename().string();
+        if (name.starts_with(prefix)) names.push_back(name);
+    }
+    return names;
+}
+
 namespace {
 std::string shell_quote(const std::string& s) {
     std::string out = "'";

@@ -108,6 +108,8 @@ private:
 
 std::string read_file(const fs::path& path);
 void write_file(const fs::path& path, const std::string& content);
+// The names in folder that begin with prefix, such as temporary files left behind.
+std::vector<std::string> names_starting(const fs::path& folder, const std::string& prefix);
 
 // Stand-in programs put first on PATH: each records its argument vector and ends as told.
 // A call is recorded as one line in <dir>/calls/<name>: the arguments (program name excluded)

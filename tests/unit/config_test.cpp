@@ -49,16 +49,6 @@ const std::vector<Entry> kWorkedEntries = {
     {"3C5E-91A4", "/mnt/usb", true, std::nullopt, 1000, 1000, "exfat"},
 };
 
-// The names in folder that begin with prefix, such as temporary files left behind.
-std::vector<std::string> names_starting(const fs::path& folder, const std::string& prefix) {
-    std::vector<std::string> names;
-    for (const auto& item : fs::directory_iterator(folder)) {
-        const std::string name = item.path().filename().string();
-        if (name.starts_with(prefix)) names.push_back(name);
-    }
-    return names;
-}
-
 // text is prefix, ".", six letters or digits (the temporary file's own part), then rest.
 bool is_temporary_name(std::string_view text, std::string_view prefix, std::string_view rest) {
     if (text.size() != prefix.size() + 7 + rest.size() || !text.starts_with(prefix) || !text.ends_with(rest))
@@ -278,7 +268,7 @@ TEST_F(ConfigFile, SaveReplacesTheFileWithOnlyTheEntries) {
     ASSERT_TRUE(save_automount_config(entries).has_value());
     EXPECT_EQ(read_file(path_), kConfigHeader + "[[mount]]\nuuid = \"A\"\ntarget = \"/a\"\n"
                                                        "read_write = false\nuid = 1\ngid = 2\n");
-    EXPECT_THAT(names_starting(dir_.path(), "automount.toml.new"), ::testing::IsEmpty());
+    EXPECT_THAT(test::names_starting(dir_.path(), "automount.toml.new"), ::testing::IsEmpty());
 
     ASSERT_TRUE(save_automount_config({}).has_value());
     EXPECT_EQ(read_file(path_), kConfigHeader + "mount = []\n");
@@ -327,7 +317,7 @@ TEST_F(ConfigFile, TemporaryFileReplacesTheExtensionBesideTheConfiguration) {
         EXPECT_TRUE(is_temporary_name(saved.error(), (dir / c.temporary).string(), ": File too large (os error 27)"))
             << saved.error();
         EXPECT_EQ(read_file(path_), "mount = []\n") << "the old configuration is untouched";
-        EXPECT_THAT(names_starting(dir.path(), c.temporary), ::testing::IsEmpty());
+        EXPECT_THAT(test::names_starting(dir.path(), c.temporary), ::testing::IsEmpty());
     }
 }
 
@@ -347,7 +337,7 @@ TEST_F(ConfigFile, PlantedLinksAndFilesAtTemporaryNamesAreLeftAlone) {
     EXPECT_FALSE(fs::is_symlink(path_));
     EXPECT_EQ(read_file(elsewhere / "victim"), "keep me\n");
     EXPECT_FALSE(fs::exists(elsewhere / "created"));
-    EXPECT_THAT(names_starting(dir_.path(), "automount.toml.new"),
+    EXPECT_THAT(test::names_starting(dir_.path(), "automount.toml.new"),
                 ::testing::UnorderedElementsAre("automount.toml.new", "automount.toml.new.XXXXXX",
                                                 "automount.toml.new.", "automount.toml.new.folder"));
 }
@@ -357,7 +347,7 @@ TEST_F(ConfigFile, FailedRenameNamesTheConfigurationAndRemovesTheTemporaryFile) 
     auto saved = save_automount_config(kWorkedEntries);
     ASSERT_FALSE(saved.has_value());
     EXPECT_EQ(saved.error(), path_ + ": Is a directory (os error 21)");
-    EXPECT_THAT(names_starting(dir_.path(), "automount.toml.new"), ::testing::IsEmpty());
+    EXPECT_THAT(test::names_starting(dir_.path(), "automount.toml.new"), ::testing::IsEmpty());
 }
 
 TEST_F(ConfigFile, FailedWriteNamesTheTemporaryFileAndRemovesIt) {
@@ -368,7 +358,7 @@ TEST_F(ConfigFile, FailedWriteNamesTheTemporaryFileAndRemovesIt) {
     }();
     ASSERT_FALSE(saved.has_value());
     EXPECT_TRUE(is_temporary_name(saved.error(), path_ + ".new", ": File too large (os error 27)")) << saved.error();
-    EXPECT_THAT(names_starting(dir_.path(), "automount.toml.new"), ::testing::IsEmpty());
+    EXPECT_THAT(test::names_starting(dir_.path(), "automount.toml.new"), ::testing::IsEmpty());
     EXPECT_EQ(read_file(path_), "mount = []\n");
 }
 
@@ -383,7 +373,7 @@ TEST_F(ConfigFile, PathNamingAFolderWritesNothing) {
         EXPECT_EQ(saved.error(), path + ": Is a directory (os error 21)");
         EXPECT_TRUE(fs::is_empty(dir_ / "sub"));
     }
-    EXPECT_THAT(names_starting(dir_.path(), ""), ::testing::ElementsAre("sub"));
+    EXPECT_THAT(test::names_starting(dir_.path(), ""), ::testing::ElementsAre("sub"));
 }
 
 // Root writes the configuration at startup from what it holds: under umask 000 any local user could

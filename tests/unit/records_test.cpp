@@ -18,16 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The names in folder that begin with prefix, such as temporary files left behind.
-std::vector<std::string> names_starting(const fs::path& folder, const std::string& prefix) {
-    std::vector<std::string> names;
-    for (const auto& item : fs::directory_iterator(folder)) {
-        const std::string name = item.path().filename().string();
-        if (name.starts_with(prefix)) names.push_back(name);
-    }
-    return names;
-}
-
 class RecordsFile : public testing::Test {
 protected:
     void SetUp() override { env_.set("TUVREK_DISK_RUN_DIR", run_dir().string()); }
@@ -140,7 +130,7 @@ TEST_F(RecordsFile, WriteReplacesTheFileWholeThroughATemporaryOne) {
     ASSERT_TRUE(write_mount_records({{"/dev/b", "/b", false}}));
     EXPECT_EQ(test::read_file(dir_ / "old-mounts.json"), old_content);
     EXPECT_EQ(read_mount_records(), (std::vector<Record>{{"/dev/b", "/b", false}}));
-    EXPECT_THAT(names_starting(run_dir(), "mounts.json.new"), testing::IsEmpty());
+    EXPECT_THAT(test::names_starting(run_dir(), "mounts.json.new"), testing::IsEmpty());
 }
 
 // Root writes the records; under umask 000 anyone could otherwise change what unmount removes, and
@@ -186,7 +176,7 @@ TEST_F(RecordsFile, PlantedLinksAtTemporaryNamesAreNeverFollowed) {
     EXPECT_FALSE(fs::is_symlink(file()));
     EXPECT_EQ(test::read_file(elsewhere / "victim"), "keep me\n");
     EXPECT_FALSE(fs::exists(elsewhere / "created"));
-    EXPECT_THAT(names_starting(run_dir(), "mounts.json.new"),
+    EXPECT_THAT(test::names_starting(run_dir(), "mounts.json.new"),
                 testing::UnorderedElementsAre("mounts.json.new", "mounts.json.new.XXXXXX", "mounts.json.new."));
 }
 
@@ -226,7 +216,7 @@ TEST_F(RecordsFile, WritersAtOnceEachLeaveAWholeFile) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a write failed";
     }
     EXPECT_EQ(torn, 0);
-    EXPECT_THAT(names_starting(run_dir(), "mounts.json.new"), testing::IsEmpty());
+    EXPECT_THAT(test::names_starting(run_dir(), "mounts.json.new"), testing::IsEmpty());
 }
 
 TEST_F(RecordsFile, WriteHonoursTheUmask) {
@@ -250,7 +240,7 @@ TEST_F(RecordsFile, WriteFailureIsTheSystemError) {
     written = write_mount_records({});
     ASSERT_FALSE(written);
     EXPECT_EQ(written.error(), "Is a directory (os error 21)");
-    EXPECT_THAT(names_starting(run_dir(), "mounts.json.new"), testing::IsEmpty());
+    EXPECT_THAT(test::names_starting(run_dir(), "mounts.json.new"), testing::IsEmpty());
 }
 
 TEST_F(RecordsFile, MissingOrUnreadableFileReadsEmpty) {
@@ -315,7 +305,7 @@ TEST_F(RecordsFile, TakeReportsAFailedWrite) {
     ASSERT_FALSE(taken);
     EXPECT_EQ(taken.error(), "File too large (os error 27)");
     EXPECT_EQ(test::read_file(file()), before) << "a failed write keeps the old records whole";
-    EXPECT_THAT(names_starting(run_dir(), "mounts.json.new"), testing::IsEmpty());
+    EXPECT_THAT(test::names_starting(run_dir(), "mounts.json.new"), testing::IsEmpty());
 }
 
 }  // namespace
