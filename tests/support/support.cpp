@@ -246,6 +246,12 @@ void write_file(const fs::path& path, const std::string& content) {
     out << content;
 }
 
+std::string running_release() {
+    std::string release = read_file("/proc/sys/kernel/osrelease");
+    while (!release.empty() && (release.back() == '\n' || release.back() == ' ')) release.pop_back();
+    return release;
+}
+
 std::vector<std::string> names_starting(const fs::path& folder, const std::string& prefix) {
     std::vector<std::string> names;
     for (const auto& item : fs::directory_iterator(folder)) {

@@ -108,6 +108,8 @@ private:
 
 std::string read_file(const fs::path& path);
 void write_file(const fs::path& path, const std::string& content);
+// The running kernel's release, the name of its folder of modules.
+std::string running_release();
 // The names in folder that begin with prefix, such as temporary files left behind.
 std::vector<std::string> names_starting(const fs::path& folder, const std::string& prefix);
 

@@ -19,12 +19,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using test::write_file;
 
-std::string running_release() {
-    std::string release = test::read_file("/proc/sys/kernel/osrelease");
-    while (!release.empty() && (release.back() == '\n' || release.back() == ' ')) release.pop_back();
-    return release;
-}
-
 // Every probe points into a fresh folder; stand-ins answer for modinfo and pacman, and the search
 // path holds nothing else, so the machine's own tools never run.
 class ApfsSupportTest : public ::testing::Test {
@@ -47,7 +41,7 @@ protected:
 };
 
 TEST_F(ApfsSupportTest, HeadersPackageFromTheKernelsPackageBase) {
-    const std::string release = running_release();
+    const std::string release = test::running_release();
     ASSERT_FALSE(release.empty());
     struct Case {
         const char* what;
@@ -128,7 +122,7 @@ TEST_F(ApfsSupportTest, EmptySearchPathPieceIsTheCurrentFolder) {
 }
 
 TEST_F(ApfsSupportTest, InstalledPackagesAreTheFirstWordsOfPacmansStandardOutput) {
-    write_file(modules() / running_release() / "pkgbase", "linux-zen\n");
+    write_file(modules() / test::running_release() / "pkgbase", "linux-zen\n");
     stand_.add_script("pacman",
                       "printf 'dkms 3.0.11-1\\r\\n\\n   \\napfs-fuse-git 0.r100-1\\n'\n"
                       "printf 'error: package \"linux-zen-headers\" was not found\\n' >&2\n"

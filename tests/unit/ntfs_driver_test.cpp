@@ -15,12 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string running_release() {
-    std::string release = test::read_file("/proc/sys/kernel/osrelease");
-    while (!release.empty() && (release.back() == '\n' || release.back() == ' ')) release.pop_back();
-    return release;
-}
-
 // The three ways a kernel can have a driver (registered, loaded, a module of its own), each pointed
 // into a fresh folder so that the machine's kernel plays no part.
 class NtfsDriverTest : public ::testing::Test {
@@ -37,7 +31,7 @@ protected:
 };
 
 TEST_F(NtfsDriverTest, TheKernelsOwnDriverIsChosenNtfs3First) {
-    const std::string release = running_release();
+    const std::string release = test::running_release();
     ASSERT_FALSE(release.empty());
     struct Case {
         const char* what;
